@@ -1,0 +1,88 @@
+// quenlitor-tokens: the core of Quenlitor MIDI a Texto on the command line, for scripts, tests
+// and for watching what a keyboard sends.
+#include "ByteInput.hpp"
+#include "Commands.hpp"
+#include "Output.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace quenlitor::tokens;
+
+constexpr std::array commands{&decodeCommand, &gesturesCommand};
+
+const Command* findCommand(std::string_view name) {
+    const auto found = std::find_if(commands.begin(), commands.end(), [&](const Command* c) { return c->name == name; });
+    return found == commands.end() ? nullptr : *found;
+}
+
+std::string toolHelp() {
+    std::string help = "Uso: quenlitor-tokens ORDEN [OPCIONES] [ARGUMENTOS]\n"
+                       "\n"
+                       "Convierte lo que se toca en un teclado MIDI en tokens de texto para la fuente\n"
+                       "Quenlitor Keyboard.\n"
+                       "\n"
+                       "Órdenes:\n";
+    for (const Command* command : commands) {
+        std::string name(command->name);
+        name.resize(std::max<std::size_t>(name.size(), 18), ' ');
+        help += "  " + name + std::string(command->summary) + "\n";
+    }
+    help += "\n'quenlitor-tokens ORDEN --help' muestra la ayuda de cada orden.\n";
+    return help;
+}
+
+bool asksForHelp(const std::vector<std::string>& args) {
+    for (const std::string& arg : args) {
+        if (arg == "--") {
+            return false;
+        }
+        if (arg == "--help" || arg == "-h") {
+            return true;
+        }
+    }
+    return false;
+}
+
+int usageError(const std::string& message, std::string_view usage) {
+    std::fprintf(stderr, "quenlitor-tokens: %s\n\n%.*s", message.c_str(), static_cast<int>(usage.size()), usage.data());
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const std::vector<std::string> args(argv + std::min(argc, 1), argv + argc);
+    if (args.empty()) {
+        return usageError("falta la orden", toolHelp());
+    }
+    if (args.front() == "--help" || args.front() == "-h" || args.front() == "help") {
+        std::fputs(toolHelp().c_str(), stdout);
+        return 0;
+    }
+    const Command* command = findCommand(args.front());
+    if (command == nullptr) {
+        return usageError("orden desconocida: " + args.front(), toolHelp());
+    }
+    const std::vector<std::string> rest(args.begin() + 1, args.end());
+    if (asksForHelp(rest)) {
+        std::fwrite(command->help.data(), 1, command->help.size(), stdout);
+        return 0;
+    }
+    configureOutput();
+    try {
+        const int status = command->run(parseArguments(rest, command->options));
+        return finishOutput() ? status : 1;
+    } catch (const UsageError& error) {
+        return usageError(error.what(), command->help);
+    } catch (const InputError& error) {
+        finishOutput();
+        std::fprintf(stderr, "quenlitor-tokens: %s\n", error.what());
+        return 1;
+    }
+}

@@ -1,0 +1,189 @@
+#include "MIDIStream.hpp"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+namespace quenlitor {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using Messages = std::vector<MIDIMessage>;
+using Notes = std::vector<std::ptrdiff_t>;
+
+const auto on = MIDIMessage::noteOn;
+const auto off = MIDIMessage::noteOff;
+
+struct DecodeCase {
+    const char* what;
+    Bytes bytes;
+    Messages expected;
+};
+
+TEST(MIDIStreamDecoder, DecodesEachKindOfInput) {
+    const DecodeCase cases[] = {
+        {"worked example", {0x90, 0x3C, 0x64, 0x40, 0x00, 0xF8, 0xB0, 0x7B, 0x00, 0xFF},
+         {on(60, 0), off(64, 0), MIDIMessage::allNotesOff(0), MIDIMessage::reset()}},
+        {"channels count from 0", {0x9F, 0x30, 0x7F}, {on(48, 15)}},
+        {"running status", {0x90, 0x3C, 0x64, 0x3E, 0x64}, {on(60, 0), on(62, 0)}},
+        {"note off", {0x80, 0x3C, 0x40}, {off(60, 0)}},
+        {"velocity 0 is a note off", {0x90, 0x3C, 0x00}, {off(60, 0)}},
+        {"real time inside a message", {0x90, 0x3C, 0xF8, 0x64}, {on(60, 0)}},
+        {"every real-time byte is transparent", {0x90, 0x3C, 0xF9, 0xFA, 0xFB, 0xFC, 0xFD, 0xFE, 0x64}, {on(60, 0)}},
+        {"status abandons a half message", {0x90, 0x3C, 0x80, 0x3E, 0x00}, {off(62, 0)}},
+        {"sysex payload skipped, no status after F7", {0xF0, 0x43, 0x10, 0xF7, 0x3C, 0x64}, {}},
+        {"system common cancels running status", {0x90, 0x3C, 0x64, 0xF6, 0x3E, 0x64}, {on(60, 0)}},
+        {"song position data ignored", {0xF2, 0x3C, 0x64, 0x90, 0x3C, 0x64}, {on(60, 0)}},
+        {"channel status ends sysex without F7", {0xF0, 0x01, 0x02, 0x90, 0x3C, 0x64}, {on(60, 0)}},
+        {"real time inside sysex", {0xF0, 0x01, 0xF8, 0x02, 0xF7, 0x90, 0x3C, 0x64}, {on(60, 0)}},
+        {"all notes off", {0xB1, 0x7B, 0x00}, {MIDIMessage::allNotesOff(1)}},
+        {"all sound off", {0xB1, 0x78, 0x7F}, {MIDIMessage::allNotesOff(1)}},
+        {"sustain pedal dropped", {0xB0, 0x40, 0x7F}, {}},
+        {"reset all controllers and mode messages dropped", {0xB0, 0x79, 0x00, 0x7C, 0x00, 0x7F, 0x00}, {}},
+        {"program change has one data byte", {0xC0, 0x05, 0x90, 0x3C, 0x64}, {on(60, 0)}},
+        {"running-status program changes", {0xC0, 0x05, 0x06}, {}},
+        {"channel pressure then notes by running status", {0xD3, 0x10, 0x11, 0x93, 0x3C, 0x64}, {on(60, 3)}},
+        {"pitch bend and poly pressure dropped", {0xE0, 0x00, 0x40, 0xA0, 0x3C, 0x10}, {}},
+        {"stray data without status", {0x3C, 0x64}, {}},
+        {"reset cancels a half message and running status", {0x90, 0x3C, 0xFF, 0x64}, {MIDIMessage::reset()}},
+        {"undefined status bytes absorbed", {0xF4, 0x3C, 0xF5, 0x64, 0xF9, 0xFD}, {}},
+        {"empty input", {}, {}},
+    };
+    for (const DecodeCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        MIDIStreamDecoder decoder;
+        EXPECT_EQ(decoder.decode(c.bytes), c.expected);
+    }
+}
+
+TEST(MIDIStreamDecoder, MessageSplitAcrossCallsIsDecodedOnce) {
+    MIDIStreamDecoder decoder;
+    EXPECT_EQ(decoder.decode(Bytes{0x90, 0x3C}), Messages{});
+    EXPECT_EQ(decoder.decode(Bytes{0x64}), Messages{on(60, 0)});
+    // Running status carries over to the next delivery too.
+    EXPECT_EQ(decoder.decode(Bytes{0x3C}), Messages{});
+    EXPECT_EQ(decoder.decode(Bytes{0x00}), Messages{off(60, 0)});
+}
+
+TEST(MIDIStreamDecoder, EmptyInputAndResetLeaveKnownStates) {
+    MIDIStreamDecoder decoder;
+    decoder.decode(Bytes{0x90, 0x3C});
+    const MIDIStreamDecoder before = decoder;
+    EXPECT_EQ(decoder.decode(Bytes{}), Messages{});
+    EXPECT_EQ(decoder, before);
+    EXPECT_NE(decoder, MIDIStreamDecoder{});
+
+    for (const std::uint8_t back : Bytes{0xFF, 0xF1, 0xF6, 0xF7}) {
+        MIDIStreamDecoder d;
+        d.decode(Bytes{0xF0, 0x01});
+        d.decode(Bytes{0x92, 0x3C, back});
+        EXPECT_EQ(d, MIDIStreamDecoder{}) << "after byte " << int{back};
+    }
+}
+
+TEST(MIDIStreamDecoder, CuttingTheStreamAnywhereGivesTheSameMessages) {
+    std::mt19937 random(7);
+    std::uniform_int_distribution<int> anyByte(0, 255);
+    for (int round = 0; round < 200; ++round) {
+        Bytes stream(300);
+        for (auto& b : stream) {
+            b = static_cast<std::uint8_t>(anyByte(random));
+        }
+        MIDIStreamDecoder whole;
+        const Messages expected = whole.decode(stream);
+
+        MIDIStreamDecoder pieces;
+        Messages got;
+        std::size_t at = 0;
+        while (at < stream.size()) {
+            const std::size_t length = std::min<std::size_t>(stream.size() - at, random() % 5);
+            pieces.decode(std::span(stream).subspan(at, length), got);
+            at += length;
+        }
+        ASSERT_EQ(got, expected) << "round " << round;
+        ASSERT_EQ(pieces, whole);
+    }
+}
+
+TEST(MIDIMessage, ReadableFormAndEquality) {
+    EXPECT_EQ(toString(on(60, 0)), "noteOn 60 0");
+    EXPECT_EQ(toString(off(127, 15)), "noteOff 127 15");
+    EXPECT_EQ(toString(MIDIMessage::allNotesOff(9)), "allNotesOff 9");
+    EXPECT_EQ(toString(MIDIMessage::reset()), "reset");
+    EXPECT_NE(on(60, 0), off(60, 0));
+    EXPECT_NE(on(60, 0), on(60, 1));
+    EXPECT_NE(MIDIMessage::allNotesOff(0), MIDIMessage::reset());
+}
+
+// Feeds (message, source) pairs and returns what each call gave back.
+std::vector<std::optional<Notes>> feed(CaptureSession& session, const std::vector<std::pair<MIDIMessage, std::uint32_t>>& input) {
+    std::vector<std::optional<Notes>> results;
+    for (const auto& [message, source] : input) {
+        results.push_back(session.receive(message, source));
+    }
+    return results;
+}
+
+TEST(CaptureSession, GestureEndsWhenTheLastKeyIsReleased) {
+    CaptureSession session;
+    const auto results = feed(session, {{on(60, 0), 0}, {on(64, 0), 0}, {off(60, 0), 0}, {on(67, 0), 0}, {off(64, 0), 0}, {off(67, 0), 0}});
+    for (std::size_t i = 0; i < 5; ++i) {
+        EXPECT_FALSE(results[i]) << "message " << i;
+    }
+    EXPECT_EQ(results[5], Notes({60, 64, 67}));
+    EXPECT_EQ(session, CaptureSession{});
+}
+
+TEST(CaptureSession, NotesComeBackAscendingAndOnce) {
+    CaptureSession session;
+    EXPECT_EQ(feed(session, {{on(62, 0), 0}, {on(60, 0), 0}, {off(62, 0), 0}, {off(60, 0), 0}}).back(), Notes({60, 62}));
+    EXPECT_EQ(feed(session, {{on(60, 0), 0}, {on(60, 0), 0}, {off(60, 0), 0}}).back(), Notes({60}));
+}
+
+TEST(CaptureSession, SameNoteOnTwoChannelsOrSourcesIsTwoKeys) {
+    CaptureSession session;
+    feed(session, {{on(60, 0), 1}, {on(60, 1), 1}});
+    EXPECT_FALSE(session.receive(off(60, 0), 1));
+    EXPECT_EQ(session.heldNotes(), Notes({60}));
+    EXPECT_EQ(session.receive(off(60, 1), 1), Notes({60}));
+
+    feed(session, {{on(60, 0), 1}, {on(60, 0), 2}});
+    EXPECT_FALSE(session.receive(off(60, 0), 1));
+    EXPECT_EQ(session.receive(off(60, 0), 2), Notes({60}));
+}
+
+TEST(CaptureSession, ReleaseOfAKeyNeverPressedChangesNothing) {
+    CaptureSession session;
+    EXPECT_FALSE(session.receive(off(60, 0), 0));
+    EXPECT_EQ(session, CaptureSession{});
+
+    session.receive(on(60, 0), 1);
+    const CaptureSession during = session;
+    EXPECT_FALSE(session.receive(off(60, 1), 1)); // other channel
+    EXPECT_FALSE(session.receive(off(60, 0), 2)); // other source
+    EXPECT_EQ(session, during);
+}
+
+TEST(CaptureSession, CancelsForgetEverythingOnEveryChannel) {
+    for (const MIDIMessage cancel : {MIDIMessage::allNotesOff(9), MIDIMessage::reset()}) {
+        SCOPED_TRACE(toString(cancel));
+        CaptureSession session;
+        feed(session, {{on(72, 0), 1}, {on(48, 3), 2}});
+        EXPECT_FALSE(session.receive(cancel, 5));
+        EXPECT_TRUE(session.heldNotes().empty());
+        EXPECT_TRUE(session.capturedNotes().empty());
+        EXPECT_FALSE(session.receive(off(48, 3), 2));
+    }
+}
+
+TEST(CaptureSession, HeldNotesAreDistinctAndCapturedKeepsReleasedNotes) {
+    CaptureSession session;
+    feed(session, {{on(64, 0), 1}, {on(64, 3), 1}, {on(60, 0), 2}, {on(67, 0), 1}, {off(67, 0), 1}});
+    EXPECT_EQ(session.heldNotes(), Notes({60, 64}));
+    EXPECT_EQ(session.capturedNotes(), Notes({60, 64, 67}));
+    session.reset();
+    EXPECT_EQ(session, CaptureSession{});
+}
+
+} // namespace
+} // namespace quenlitor

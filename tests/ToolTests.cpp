@@ -1,0 +1,88 @@
+// The command-line tool as scripts use it: exact output lines and exit statuses.
+#include "support/RunTool.hpp"
+
+#include <gtest/gtest.h>
+
+namespace quenlitor::testing {
+namespace {
+
+std::string bytes(std::initializer_list<int> values) {
+    std::string text;
+    for (int v : values) {
+        text += static_cast<char>(v);
+    }
+    return text;
+}
+
+TEST(ToolDecode, PrintsOneLinePerMessage) {
+    const auto result = runTool({"decode"}, bytes({0x90, 0x3C, 0x64, 0x40, 0x00, 0xF8, 0xB9, 0x7B, 0x00, 0xFF}));
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, "noteOn 60 0\nnoteOff 64 0\nallNotesOff 9\nreset\n");
+    EXPECT_EQ(result.err, "");
+}
+
+TEST(ToolDecode, ReadsAFileArgument) {
+    TemporaryDirectory directory;
+    const auto file = directory.write("notas.mid", bytes({0x9F, 0x30, 0x7F}));
+    const auto result = runTool({"decode", file.string()});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, "noteOn 48 15\n");
+}
+
+TEST(ToolDecode, LargeInputStreamsThroughChunkBoundaries) {
+    // 200,000 note pairs by running status, far more than one read; every message must survive
+    // the chunk boundaries.
+    std::string input = bytes({0x90});
+    for (int i = 0; i < 200000; ++i) {
+        input += bytes({60, 100, 60, 0});
+    }
+    const auto result = runTool({"gestures"}, input);
+    EXPECT_EQ(result.status, 0);
+    std::string expected;
+    for (int i = 0; i < 200000; ++i) {
+        expected += "60\n";
+    }
+    EXPECT_EQ(result.out, expected);
+}
+
+TEST(ToolGestures, PrintsEachFinishedGestureAscending) {
+    const auto result = runTool({"gestures"}, bytes({0x90, 67, 100, 60, 100, 64, 100, 0x80, 60, 0, 64, 0, 67, 0,  //
+                                                     0x90, 72, 100, 0xB0, 123, 0,                                  //
+                                                     0x90, 50, 100, 50, 0}));
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, "60 64 67\n50\n");
+}
+
+TEST(ToolUsage, HelpAndMistakes) {
+    for (const auto& args : {std::initializer_list<std::string>{"--help"}, {"decode", "--help"}, {"gestures", "-h"}}) {
+        const auto result = runTool(args);
+        EXPECT_EQ(result.status, 0);
+        EXPECT_NE(result.out.find("Uso: quenlitor-tokens"), std::string::npos);
+    }
+    const auto unknownCommand = runTool({"descifra"});
+    EXPECT_EQ(unknownCommand.status, 2);
+    EXPECT_NE(unknownCommand.err.find("orden desconocida: descifra"), std::string::npos);
+    EXPECT_NE(unknownCommand.err.find("Uso:"), std::string::npos);
+
+    const auto unknownOption = runTool({"decode", "--rapido"});
+    EXPECT_EQ(unknownOption.status, 2);
+    EXPECT_NE(unknownOption.err.find("opción desconocida: --rapido"), std::string::npos);
+
+    EXPECT_EQ(runTool({}).status, 2);
+    EXPECT_EQ(runTool({"decode", "a", "b"}).status, 2);
+}
+
+TEST(ToolUsage, UnreadableFileNamesTheFileAndTheReason) {
+    const auto missing = runTool({"gestures", "/no/existe.mid"});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_EQ(missing.out, "");
+    EXPECT_NE(missing.err.find("/no/existe.mid: "), std::string::npos);
+    EXPECT_NE(missing.err.find("No such file or directory"), std::string::npos);
+
+    const auto directory = runTool({"decode", "/"});
+    EXPECT_EQ(directory.status, 1);
+    EXPECT_NE(directory.err.find("/: Is a directory"), std::string::npos);
+}
+
+} // namespace
+} // namespace quenlitor::testing

@@ -1,0 +1,77 @@
+#pragma once
+
+// Runs the quenlitor-tokens executable as a user would, with bytes on standard input, and
+// captures its outputs and exit status.
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <initializer_list>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace quenlitor::testing {
+
+struct ToolResult {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+inline std::string shellQuote(const std::string& text) {
+    std::string quoted = "'";
+    for (char c : text) {
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    }
+    return quoted + "'";
+}
+
+inline std::string readWhole(const std::filesystem::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream contents;
+    contents << file.rdbuf();
+    return contents.str();
+}
+
+// A directory of its own for each test, removed afterwards.
+class TemporaryDirectory {
+public:
+    TemporaryDirectory() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "quenlitor-test-XXXXXX").string();
+        m_path = ::mkdtemp(pattern.data());
+    }
+    ~TemporaryDirectory() { std::filesystem::remove_all(m_path); }
+    TemporaryDirectory(const TemporaryDirectory&) = delete;
+    TemporaryDirectory& operator=(const TemporaryDirectory&) = delete;
+
+    const std::filesystem::path& path() const { return m_path; }
+    std::filesystem::path write(const std::string& name, const std::string& contents) const {
+        const auto file = m_path / name;
+        std::ofstream(file, std::ios::binary) << contents;
+        return file;
+    }
+
+private:
+    std::filesystem::path m_path;
+};
+
+inline ToolResult runTool(std::initializer_list<std::string> args, const std::string& input = {}) {
+    TemporaryDirectory directory;
+    const auto in = directory.write("in", input);
+    std::string command = shellQuote(QUENLITOR_TOOL);
+    for (const std::string& arg : args) {
+        command += " " + shellQuote(arg);
+    }
+    command += " < " + shellQuote(in.string()) + " > " + shellQuote((directory.path() / "out").string()) + " 2> " +
+               shellQuote((directory.path() / "err").string());
+    const int raw = std::system(command.c_str());
+    ToolResult result;
+    result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    result.out = readWhole(directory.path() / "out");
+    result.err = readWhole(directory.path() / "err");
+    return result;
+}
+
+} // namespace quenlitor::testing
