@@ -29,67 +29,75 @@ std::vector<MIDIMessage> MIDIStreamDecoder::decode(std::span<const std::uint8_t>
     return messages;
 }
 
-void MIDIStreamDecoder::decode(std::span<const std::uint8_t> bytes, std::vector<MIDIMessage>& out) {
+namespace {
+
+// Program change and channel pressure carry one data byte and report nothing.
+bool ignoresData(std::uint8_t status) { return (status & 0xE0) == 0xC0; }
+
+} // namespace
+
+void MIDIStreamDecoder::emit(std::uint8_t status, std::uint8_t d0, std::uint8_t d1, std::vector<MIDIMessage>& out) {
+    const std::uint8_t hi = status & 0xF0;
+    const std::ptrdiff_t channel = status & 0x0F;
+    if (hi == 0x90 || hi == 0x80) {
+        // A note-on with velocity 0 releases too; the velocity has no other use. The kind is
+        // chosen without a branch: whether a key goes down or up is as unpredictable as music.
+        const bool released = hi == 0x80 || d1 == 0;
+        out.push_back(MIDIMessage(released ? MIDIMessage::Kind::noteOff : MIDIMessage::Kind::noteOn, d0, channel));
+    } else if (hi == 0xB0 && (d0 == 123 || d0 == 120)) {
+        out.push_back(MIDIMessage::allNotesOff(channel)); // all notes off, all sound off
+    }
+    // Other controllers (the sustain pedal among them), polyphonic pressure and pitch bend:
+    // nothing.
+}
+
+// Flattened so the vector's append is inlined into the byte loop.
+[[gnu::flatten]] void MIDIStreamDecoder::decode(std::span<const std::uint8_t> bytes, std::vector<MIDIMessage>& out) {
+    // The state lives in locals for the loop: writes to `out` could otherwise alias the members
+    // and force a reload of every field for every byte. A status of 0 stands for none (status
+    // bytes are 0x80 and above), and an open system exclusive always has no status in force, so
+    // one test decides whether a data byte counts.
+    std::uint8_t status = m_status.value_or(0);
+    bool skipData = status == 0 || ignoresData(status);
+    std::optional<std::uint8_t> first = m_data;
+    bool sysex = m_sysex;
+
     for (const std::uint8_t b : bytes) {
-        byte(b, out);
+        if (b < 0x80) {
+            if (skipData) {
+                continue;
+            }
+            if (!first) {
+                first = b;
+                continue;
+            }
+            emit(status, *first, b, out);
+            first.reset(); // running status: the next data bytes start a new message of this kind
+        } else if (b >= 0xF8) {
+            if (b == 0xFF) {
+                status = 0;
+                skipData = true;
+                first.reset();
+                sysex = false;
+                out.push_back(MIDIMessage::reset());
+            }
+            // Other real-time bytes may fall anywhere, even inside a message, without effect.
+        } else {
+            // A status byte abandons any half-assembled message and ends an open system
+            // exclusive; system common (0xF7 included) also cancels running status.
+            first.reset();
+            sysex = b == 0xF0;
+            status = b < 0xF0 ? b : 0;
+            skipData = status == 0 || ignoresData(status);
+        }
     }
+
+    m_status = status == 0 ? std::nullopt : std::optional<std::uint8_t>(status);
+    m_data = first;
+    m_sysex = sysex;
 }
 
-bool MIDIStreamDecoder::operator==(const MIDIStreamDecoder& other) const {
-    return m_status == other.m_status && m_sysex == other.m_sysex && m_dataCount == other.m_dataCount &&
-           std::equal(m_data.begin(), m_data.begin() + m_dataCount, other.m_data.begin());
-}
-
-void MIDIStreamDecoder::byte(std::uint8_t b, std::vector<MIDIMessage>& out) {
-    if (b < 0x80) {
-        // Data byte: skipped inside system exclusive and while no status is in force.
-        if (m_sysex || !m_status) {
-            return;
-        }
-        const std::uint8_t status = *m_status;
-        const std::uint8_t hi = status & 0xF0;
-        const std::ptrdiff_t channel = status & 0x0F;
-        if (hi == 0xC0 || hi == 0xD0) {
-            return; // program change and channel pressure: one data byte, nothing to report
-        }
-        m_data[m_dataCount++] = b;
-        if (m_dataCount < 2) {
-            return;
-        }
-        m_dataCount = 0; // running status: the next data bytes start a new message of this kind
-        const std::uint8_t d0 = m_data[0];
-        const std::uint8_t d1 = m_data[1];
-        if (hi == 0x80 || (hi == 0x90 && d1 == 0)) {
-            out.push_back(MIDIMessage::noteOff(d0, channel));
-        } else if (hi == 0x90) {
-            out.push_back(MIDIMessage::noteOn(d0, channel));
-        } else if (hi == 0xB0 && (d0 == 123 || d0 == 120)) {
-            out.push_back(MIDIMessage::allNotesOff(channel)); // all notes off, all sound off
-        }
-        return;
-    }
-    if (b == 0xFF) {
-        *this = MIDIStreamDecoder{};
-        out.push_back(MIDIMessage::reset());
-        return;
-    }
-    if (b >= 0xF8) {
-        return; // real-time bytes may fall anywhere, even inside a message, without effect
-    }
-    // A status byte abandons any half-assembled message and ends an open system exclusive.
-    m_dataCount = 0;
-    if (b == 0xF0) {
-        m_sysex = true;
-        m_status.reset();
-    } else if (b >= 0xF1) {
-        // System common (0xF7 included) cancels running status; its data bytes are ignored.
-        m_sysex = false;
-        m_status.reset();
-    } else {
-        m_sysex = false;
-        m_status = b;
-    }
-}
+bool MIDIStreamDecoder::operator==(const MIDIStreamDecoder&) const = default;
 
 std::optional<std::vector<std::ptrdiff_t>> CaptureSession::receive(const MIDIMessage& message, std::uint32_t source) {
     switch (message.kind()) {

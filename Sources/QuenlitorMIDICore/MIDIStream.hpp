@@ -34,6 +34,7 @@ public:
     bool operator==(const MIDIMessage&) const = default;
 
 private:
+    friend class MIDIStreamDecoder;
     MIDIMessage(Kind kind, std::ptrdiff_t note, std::ptrdiff_t channel) : m_kind(kind), m_note(note), m_channel(channel) {}
 
     Kind m_kind;
@@ -58,17 +59,16 @@ public:
     // The same, appending to `out`, so a caller can reuse one buffer.
     void decode(std::span<const std::uint8_t> bytes, std::vector<MIDIMessage>& out);
 
-    bool operator==(const MIDIStreamDecoder& other) const;
+    bool operator==(const MIDIStreamDecoder&) const;
 
 private:
-    void byte(std::uint8_t b, std::vector<MIDIMessage>& out);
+    static void emit(std::uint8_t status, std::uint8_t d0, std::uint8_t d1, std::vector<MIDIMessage>& out);
 
     // The channel-voice status in force (running status), or none while data bytes are ignored.
     std::optional<std::uint8_t> m_status;
-    // Data bytes of the message being assembled; no message needs more than two, so they live
-    // inline and decoding never allocates for them.
-    std::array<std::uint8_t, 2> m_data{};
-    std::uint8_t m_dataCount = 0;
+    // The first data byte of a two-byte message, while its second is awaited. No message needs
+    // more, so the pending data lives inline and decoding never allocates for it.
+    std::optional<std::uint8_t> m_data;
     // A system-exclusive message has begun and not yet ended.
     bool m_sysex = false;
 };
