@@ -19,5 +19,6 @@ struct Command {
 
 extern const Command decodeCommand;
 extern const Command gesturesCommand;
+extern const Command normalizeCommand;
 
 } // namespace quenlitor::tokens

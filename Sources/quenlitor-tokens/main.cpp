@@ -14,7 +14,7 @@ namespace {
 
 using namespace quenlitor::tokens;
 
-constexpr std::array commands{&decodeCommand, &gesturesCommand};
+constexpr std::array commands{&decodeCommand, &gesturesCommand, &normalizeCommand};
 
 const Command* findCommand(std::string_view name) {
     const auto found = std::find_if(commands.begin(), commands.end(), [&](const Command* c) { return c->name == name; });
