@@ -20,6 +20,7 @@ TEST(ToolNormalize, PrintsTheNormalizedTextAndOneNewline) {
         {{"--title", "-x"}, "-x\n"},  // a value is taken verbatim, dash or not
         {{"--title=-x"}, "-x\n"},
         {{"--token", "--"}, "--\n"},
+        {{"--title", "--help"}, "--help\n"}, // a value, not a request for help
         {{"--title="}, "\n"},
         {{"--title", "C\xFF\xCE"}, "C\uFFFD\uFFFD\n"},
     };

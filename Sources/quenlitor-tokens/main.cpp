@@ -37,13 +37,19 @@ std::string toolHelp() {
     return help;
 }
 
-bool asksForHelp(const std::vector<std::string>& args) {
-    for (const std::string& arg : args) {
-        if (arg == "--") {
+// "--help" anywhere among the options, but not as the value of an option that takes one
+// ("normalize --title --help" normalizes the text "--help").
+bool asksForHelp(const std::vector<std::string>& args, const Command& command) {
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--") {
             return false;
         }
-        if (arg == "--help" || arg == "-h") {
+        if (args[i] == "--help" || args[i] == "-h") {
             return true;
+        }
+        const auto takesValue = [&](const OptionSpec& option) { return option.takesValue && option.name == args[i]; };
+        if (std::any_of(command.options.begin(), command.options.end(), takesValue)) {
+            ++i;
         }
     }
     return false;
@@ -70,7 +76,7 @@ int main(int argc, char** argv) {
         return usageError("orden desconocida: " + args.front(), toolHelp());
     }
     const std::vector<std::string> rest(args.begin() + 1, args.end());
-    if (asksForHelp(rest)) {
+    if (asksForHelp(rest, *command)) {
         std::fwrite(command->help.data(), 1, command->help.size(), stdout);
         return 0;
     }
