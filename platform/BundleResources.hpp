@@ -1,0 +1,25 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quenlitor::platform {
+
+// The application's installed identity and data files.
+class BundleResources {
+public:
+    virtual ~BundleResources() = default;
+
+    // The identifier the application is installed under, if it has one.
+    virtual std::optional<std::string> bundleIdentifier() const = 0;
+    // Where the resource `name`.`extension` is, if the application has it.
+    virtual std::optional<std::filesystem::path> urlForResource(std::string_view name, std::string_view extension) const = 0;
+    // The whole file at `path`. Throws quenlitor::Error with a readable description on failure.
+    virtual std::vector<std::uint8_t> readFile(const std::filesystem::path& path) const = 0;
+};
+
+} // namespace quenlitor::platform

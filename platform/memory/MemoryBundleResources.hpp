@@ -1,0 +1,42 @@
+#pragma once
+
+#include "Error.hpp"
+#include "platform/BundleResources.hpp"
+
+#include <map>
+
+namespace quenlitor::platform::memory {
+
+// A bundle whose identifier and resources are set by the test; resources live in memory under
+// made-up paths, and reading one can be made to fail.
+class MemoryBundleResources final : public BundleResources {
+public:
+    std::optional<std::string> bundleIdentifier() const override { return identifier; }
+
+    std::optional<std::filesystem::path> urlForResource(std::string_view name, std::string_view extension) const override {
+        const auto path = pathOf(name, extension);
+        return files.contains(path) ? std::optional(path) : std::nullopt;
+    }
+
+    std::vector<std::uint8_t> readFile(const std::filesystem::path& path) const override {
+        const auto found = files.find(path);
+        if (found == files.end() || readFailure) {
+            throw Error("NSCocoaErrorDomain", 260, readFailure.value_or("No se encontró el archivo."));
+        }
+        return found->second;
+    }
+
+    void addResource(std::string_view name, std::string_view extension, std::string_view contents) {
+        files[pathOf(name, extension)] = std::vector<std::uint8_t>(contents.begin(), contents.end());
+    }
+    static std::filesystem::path pathOf(std::string_view name, std::string_view extension) {
+        return std::filesystem::path("/bundle") / (std::string(name) + "." + std::string(extension));
+    }
+
+    std::optional<std::string> identifier;
+    std::map<std::filesystem::path, std::vector<std::uint8_t>> files;
+    // When set, every read fails with this description.
+    std::optional<std::string> readFailure;
+};
+
+} // namespace quenlitor::platform::memory
