@@ -10,7 +10,7 @@ packages=(
   qt6-base-dev qt6-svg-dev libgl-dev
 )
 if [[ "${1:-}" == "--ci" ]]; then
-  packages+=(clang libclang-rt-14-dev)
+  packages+=(clang libclang-rt-14-dev qemu-system-x86 busybox-static cpio kmod)
 fi
 
 missing=()

@@ -1,0 +1,163 @@
+#!/usr/bin/env bash
+# Tests the ALSA binding against a real kernel sequencer: boots Debian's packaged kernel under
+# qemu (software emulation, no device of this machine needed) with an initramfs holding static
+# busybox, the sound modules, alsa-binding-check and its libraries, loads the sequencer, a
+# "Midi Through" port and a virtual MIDI card, runs the check and powers off. The verdict comes
+# from the markers on the serial console: qemu exits 0 even after a kernel panic.
+#
+# Usage: scripts/alsa-vm-test.sh [BUILD_DIR]   (default build/dev, configured already)
+# Needs: qemu-system-x86 busybox-static cpio kmod (scripts/bootstrap.sh --ci installs them).
+# The kernel package is downloaded once into $QUENLITOR_VM_CACHE, else /var/cache/quenlitor-vm
+# when writable, else ${XDG_CACHE_HOME:-~/.cache}/quenlitor-vm. QUENLITOR_VM_TIMEOUT bounds the
+# boot in seconds (default 300).
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=$(cd "${1:-$root/build/dev}" && pwd)
+timeout_seconds=${QUENLITOR_VM_TIMEOUT:-300}
+work=$build/alsa-vm
+log=$work/console.log
+started=$(date +%s)
+
+die() {
+  echo "alsa-vm-test: $*" >&2
+  exit 1
+}
+
+for tool in qemu-system-x86_64 busybox cpio depmod modprobe dpkg-deb apt-get apt-cache ldd strip timeout; do
+  command -v "$tool" >/dev/null || die "$tool is missing; run scripts/bootstrap.sh --ci"
+done
+ldd "$(command -v busybox)" >/dev/null 2>&1 && die "busybox is not the static build; install busybox-static"
+
+# The test program, as the build tree has it.
+cmake --build "$build" --target alsa-binding-check || die "could not build alsa-binding-check in $build"
+check=$build/bin/alsa-binding-check
+[[ -x $check ]] || die "$check was not built"
+
+# The kernel: the versioned package that linux-image-amd64 stands for, cached across runs.
+if [[ -n ${QUENLITOR_VM_CACHE:-} ]]; then
+  cache=$QUENLITOR_VM_CACHE
+elif mkdir -p /var/cache/quenlitor-vm 2>/dev/null && [[ -w /var/cache/quenlitor-vm ]]; then
+  cache=/var/cache/quenlitor-vm
+else
+  cache=${XDG_CACHE_HOME:-$HOME/.cache}/quenlitor-vm
+fi
+mkdir -p "$cache"
+apt_options=()
+if [[ $(id -u) -eq 0 ]]; then
+  # Kernel versions move: CI always looks at the newest lists.
+  [[ -n ${CI:-} ]] && apt-get update -qq
+  # root may write the cache; the _apt user may not.
+  apt_options=(-o APT::Sandbox::User=root)
+fi
+resolve() { apt-cache depends linux-image-amd64 2>/dev/null | awk '/Depends: linux-image-[0-9]/ {print $2; exit}'; }
+package=$(resolve)
+if [[ -z $package && $(id -u) -eq 0 ]]; then
+  apt-get update -qq
+  package=$(resolve)
+fi
+deb=
+if [[ -n $package ]]; then
+  deb=$(find "$cache" -maxdepth 1 -name "${package}_*_amd64.deb" | sort | tail -n 1)
+  if [[ -z $deb ]]; then
+    echo "alsa-vm-test: downloading $package into $cache"
+    (cd "$cache" && apt-get "${apt_options[@]}" download "$package" >/dev/null) || die "could not download $package"
+    deb=$(find "$cache" -maxdepth 1 -name "${package}_*_amd64.deb" | sort | tail -n 1)
+    # Older kernels are of no further use.
+    find "$cache" -maxdepth 1 -name 'linux-image-*' ! -name "$(basename "$deb")" -exec rm -rf {} +
+  fi
+else
+  # No package lists and no way to fetch them: a kernel cached earlier still does.
+  deb=$(find "$cache" -maxdepth 1 -name 'linux-image-*_amd64.deb' | sort | tail -n 1)
+fi
+[[ -n $deb && -f $deb ]] || die "no kernel package: linux-image-amd64 cannot be resolved and $cache holds none"
+
+# Only the kernel image and the sound modules are taken out of the package. It carries no
+# modules.dep, so depmod makes one, and modprobe says the order to load them in.
+tree=$cache/$(basename "$deb" .deb)
+if [[ ! -f $tree/.complete ]]; then
+  rm -rf "$tree"
+  mkdir -p "$tree"
+  dpkg-deb --fsys-tarfile "$deb" | tar -x -C "$tree" --wildcards \
+    './boot/vmlinuz-*' './lib/modules/*/modules.*' './lib/modules/*/kernel/sound/*'
+  touch "$tree/.complete"
+fi
+kernel_version=$(basename "$(find "$tree/lib/modules" -mindepth 1 -maxdepth 1 -type d | head -n 1)")
+depmod -b "$tree" "$kernel_version"
+
+rm -rf "$work"
+rootfs=$work/rootfs
+mkdir -p "$rootfs"/{bin,modules,proc,sys,dev,tmp,usr/share/alsa}
+: >"$rootfs/modules/order"
+declare -A loaded=()
+for module in snd-seq-dummy snd-virmidi snd-seq-midi; do
+  while read -r verb path _; do
+    [[ $verb == insmod && -z ${loaded[$path]:-} ]] || continue
+    loaded[$path]=1
+    name=$(basename "$path")
+    cp "$path" "$rootfs/modules/$name"
+    parameters=
+    [[ $name == snd-virmidi.ko ]] && parameters="midi_devs=1"
+    echo "$name $parameters" >>"$rootfs/modules/order"
+  done < <(modprobe -d "$tree" -S "$kernel_version" --show-depends "$module")
+done
+grep -q '^snd-seq.ko' "$rootfs/modules/order" || die "modprobe found no snd-seq in $tree"
+
+cp "$(command -v busybox)" "$rootfs/bin/busybox"
+strip --strip-debug -o "$rootfs/bin/alsa-binding-check" "$check"
+# The loader and every library the program needs, where the loader looks for them.
+while read -r library; do
+  mkdir -p "$rootfs$(dirname "$library")"
+  cp -L "$library" "$rootfs$library"
+done < <(ldd "$check" | awk '/=> \// {print $3} /^\t\// {print $1}')
+# Without it snd_seq_open("default") fails.
+cp /usr/share/alsa/alsa.conf "$rootfs/usr/share/alsa/alsa.conf"
+
+cat >"$rootfs/init" <<'EOF'
+#!/bin/busybox sh
+/bin/busybox --install -s /bin
+mount -t devtmpfs devtmpfs /dev
+exec </dev/console >/dev/console 2>&1
+mount -t proc proc /proc
+mount -t sysfs sysfs /sys
+# Nothing to autoload from: the modules are loaded below, in order.
+echo >/proc/sys/kernel/modprobe
+echo "ALSA-VM kernel $(uname -r)"
+while read -r module parameters; do
+  insmod "/modules/$module" $parameters || echo "ALSA-VM insmod failed: $module"
+done </modules/order
+ls /dev/snd | tr '\n' ' '
+echo
+HOME=/tmp /bin/alsa-binding-check --expect-virmidi
+echo "ALSA-VM check exit $?"
+poweroff -f
+EOF
+chmod +x "$rootfs/init"
+(cd "$rootfs" && find . | cpio -o -H newc --quiet) >"$work/initramfs.cpio"
+prepared=$(date +%s)
+
+echo "alsa-vm-test: booting $kernel_version ($(du -h "$work/initramfs.cpio" | cut -f1) initramfs), at most ${timeout_seconds}s"
+set +e
+timeout "$timeout_seconds" qemu-system-x86_64 -accel tcg -cpu max -smp 1 -m 512 -nographic -no-reboot -nic none \
+  -kernel "$tree/boot/vmlinuz-$kernel_version" -initrd "$work/initramfs.cpio" \
+  -append "console=ttyS0 panic=-1 quiet" </dev/null >"$log" 2>&1
+qemu_status=$?
+set -e
+finished=$(date +%s)
+
+tr -d '\r' <"$log" | grep -E '^(ALSA-CHECK|ALSA-VM)' || true
+echo "alsa-vm-test: prepared in $((prepared - started))s, virtual machine ran $((finished - prepared))s"
+verdict=
+if [[ $qemu_status -eq 124 ]]; then
+  verdict="the virtual machine did not finish within ${timeout_seconds}s"
+elif grep -q 'ALSA-CHECK FAIL' "$log"; then
+  verdict="checks failed"
+elif ! grep -q 'ALSA-CHECK DONE ok' "$log"; then
+  verdict="the checks did not finish (kernel panic, crash or skip?)"
+elif ! grep -q 'ALSA-VM check exit 0' "$log"; then
+  verdict="alsa-binding-check exited with an error"
+fi
+if [[ -n $verdict ]]; then
+  echo "alsa-vm-test: FAILED: $verdict; serial console log: $log" >&2
+  exit 1
+fi
+echo "alsa-vm-test: passed; serial console log: $log"
