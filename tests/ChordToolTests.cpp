@@ -1,0 +1,183 @@
+// `analyze` and `check-dictionary` as scripts use them: exact output lines and exit statuses.
+#include "support/RunTool.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <iterator>
+#include <optional>
+
+namespace quenlitor::testing {
+namespace {
+
+constexpr std::string_view oneChord = R"({"chords": [{"nombre": "", "obligatorias": [0, 4, 7]}]})";
+
+// Sets an environment variable for the tool runs of one test, and restores it afterwards.
+class EnvironmentVariable {
+public:
+    EnvironmentVariable(const char* name, const std::string& value) : m_name(name) {
+        if (const char* old = std::getenv(name)) {
+            m_old = old;
+        }
+        ::setenv(name, value.c_str(), 1);
+    }
+    ~EnvironmentVariable() {
+        if (m_old) {
+            ::setenv(m_name, m_old->c_str(), 1);
+        } else {
+            ::unsetenv(m_name);
+        }
+    }
+    EnvironmentVariable(const EnvironmentVariable&) = delete;
+    EnvironmentVariable& operator=(const EnvironmentVariable&) = delete;
+
+private:
+    const char* m_name;
+    std::optional<std::string> m_old;
+};
+
+TEST(ToolAnalyze, PrintsOneLineOfCompactJSON) {
+    TemporaryDirectory directory;
+    const std::string dictionary = directory.write("acordes.json", std::string(oneChord)).string();
+    struct Case {
+        std::initializer_list<std::string> args;
+        std::string out;
+    };
+    const Case cases[] = {
+        {{"analyze", "57", "60", "64", "67"},
+         R"({"principal":"Am7","alternatives":["C6"],"root":9,"bass":9,"quality":"m7","intervals":[0,3,7,10]})"},
+        {{"analyze", "60", "61", "62"},
+         R"({"principal":"","alternatives":[],"root":null,"bass":null,"quality":"","intervals":[]})"},
+        {{"analyze", "60"},
+         R"({"principal":"","alternatives":[],"root":null,"bass":null,"quality":"","intervals":[]})"},
+        {{"analyze", "-1", "60", "64"},
+         R"({"principal":"CΔ","alternatives":[],"root":0,"bass":11,"quality":"Δ","intervals":[0,4,11]})"},
+        {{"analyze", "9223372036854775807", "-9223372036854775808", "+0"},
+         R"({"principal":"C/E","alternatives":[],"root":0,"bass":4,"quality":"","intervals":[0,4,7]})"},
+        {{"analyze", "64", "--dictionary", dictionary, "67", "72"},
+         R"({"principal":"C/E","alternatives":[],"root":0,"bass":4,"quality":"","intervals":[0,4,7]})"},
+        {{"analyze", "--dictionary=" + dictionary, "--", "-1", "3", "6"},
+         R"({"principal":"B","alternatives":[],"root":11,"bass":11,"quality":"","intervals":[0,4,7]})"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(*std::next(c.args.begin()));
+        const auto result = runTool(c.args);
+        EXPECT_EQ(result.status, 0);
+        EXPECT_EQ(result.out, c.out + "\n");
+        EXPECT_EQ(result.err, "");
+    }
+}
+
+TEST(ToolAnalyze, EscapesOnlyWhatJSONRequires) {
+    TemporaryDirectory directory;
+    const auto dictionary = directory.write(
+        "acordes.json", R"({"chords": [{"nombre": "q\"\\/\n\t\u0001\u001fΔé", "obligatorias": [4, 7]}]})");
+    const auto result = runTool({"analyze", "--dictionary", dictionary.string(), "48", "52", "55"});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out,
+              "{\"principal\":\"Cq\\\"\\\\/\\n\\t\\u0001\\u001fΔé\",\"alternatives\":[],\"root\":0,\"bass\":0,"
+              "\"quality\":\"q\\\"\\\\/\\n\\t\\u0001\\u001fΔé\",\"intervals\":[0,4,7]}\n");
+}
+
+TEST(ToolAnalyze, NotesMustBeSixtyFourBitIntegers) {
+    for (const char* note : {"abc", "6x", "1.5", "+", "0x10", "99999999999999999999", "-9223372036854775809"}) {
+        SCOPED_TRACE(note);
+        const auto result = runTool({"analyze", "60", note, "67"});
+        EXPECT_EQ(result.status, 2);
+        EXPECT_EQ(result.out, "");
+        EXPECT_NE(result.err.find(note), std::string::npos);
+        EXPECT_NE(result.err.find("Uso: quenlitor-tokens analyze"), std::string::npos);
+    }
+    const auto none = runTool({"analyze"});
+    EXPECT_EQ(none.status, 2);
+    EXPECT_NE(none.err.find("faltan las notas"), std::string::npos);
+    const auto option = runTool({"analyze", "-x", "60"});
+    EXPECT_EQ(option.status, 2);
+    EXPECT_NE(option.err.find("opción desconocida: -x"), std::string::npos);
+}
+
+TEST(ToolChords, DictionaryFailuresGiveTheirDescription) {
+    TemporaryDirectory directory;
+    struct Case {
+        std::string file;
+        std::string err;
+    };
+    const Case cases[] = {
+        {"/no/existe.json", "error: /no/existe.json: No such file or directory\n"},
+        {"/", "error: /: Is a directory\n"},
+        {directory.write("vacio.json", R"({"chords": []})").string(), "error: El diccionario de acordes está vacío.\n"},
+        {directory.write("roto.json", R"({"chords": [{"is_custom": 1}]})").string(),
+         "error: [json.exception.type_error.302] type must be boolean, but is number\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file);
+        for (const auto& args :
+             {std::initializer_list<std::string>{"analyze", "--dictionary", c.file, "60", "64", "67"},
+              {"check-dictionary", c.file},
+              {"check-dictionary", "--dictionary", c.file}}) {
+            const auto result = runTool(args);
+            EXPECT_EQ(result.status, 2);
+            EXPECT_EQ(result.out, "");
+            EXPECT_EQ(result.err, c.err);
+        }
+    }
+    const auto notJSON = runTool({"check-dictionary", directory.write("texto.json", "C E G").string()});
+    EXPECT_EQ(notJSON.status, 2);
+    EXPECT_EQ(notJSON.err.rfind("error: [json.exception.parse_error.101] ", 0), 0u) << notJSON.err;
+}
+
+TEST(ToolCheckDictionary, PrintsTheNumberOfEntries) {
+    TemporaryDirectory directory;
+    const std::string dictionary = directory.write("acordes.json", std::string(oneChord)).string();
+    for (const auto& args : {std::initializer_list<std::string>{"check-dictionary", dictionary},
+                             {"check-dictionary", "--dictionary", dictionary}}) {
+        const auto result = runTool(args);
+        EXPECT_EQ(result.status, 0);
+        EXPECT_EQ(result.out, "1\n");
+    }
+    const auto shipped = runTool({"check-dictionary"});
+    EXPECT_EQ(shipped.status, 0);
+    EXPECT_EQ(shipped.out, "110\n");
+
+    EXPECT_EQ(runTool({"check-dictionary", dictionary, dictionary}).status, 2);
+    EXPECT_EQ(runTool({"check-dictionary", "--dictionary", dictionary, dictionary}).status, 2);
+}
+
+TEST(ToolChords, InstalledDictionaryComesBeforeTheBuildsCopy) {
+    TemporaryDirectory home;
+    TemporaryDirectory shared;
+    const auto install = [](const TemporaryDirectory& at, const std::string& name) {
+        std::filesystem::create_directories(at.path() / "quenlitor-midi-texto");
+        at.write("quenlitor-midi-texto/diccionario_acordes.json",
+                 R"({"chords": [{"nombre": ")" + name + R"(", "obligatorias": [4, 7]}, {}]})");
+    };
+    install(shared, "compartido");
+    {
+        // A relative XDG_DATA_HOME is ignored for ~/.local/share; HOME points at an empty place.
+        const EnvironmentVariable user("HOME", home.path().string());
+        const EnvironmentVariable dataHome("XDG_DATA_HOME", "relativo");
+        const EnvironmentVariable dataDirs("XDG_DATA_DIRS", "relativo:" + shared.path().string());
+        EXPECT_EQ(runTool({"analyze", "60", "64", "67"}).out.rfind(R"({"principal":"Ccompartido",)", 0), 0u);
+
+        install(home, "personal");
+        const EnvironmentVariable personal("XDG_DATA_HOME", home.path().string());
+        EXPECT_EQ(runTool({"analyze", "60", "64", "67"}).out.rfind(R"({"principal":"Cpersonal",)", 0), 0u);
+        EXPECT_EQ(runTool({"check-dictionary"}).out, "2\n");
+    }
+    EXPECT_EQ(runTool({"check-dictionary"}).out, "110\n");
+}
+
+TEST(ToolChords, HelpNamesBothCommands) {
+    const auto tool = runTool({"--help"});
+    EXPECT_NE(tool.out.find("analyze"), std::string::npos);
+    EXPECT_NE(tool.out.find("check-dictionary"), std::string::npos);
+    for (const char* command : {"analyze", "check-dictionary"}) {
+        const auto result = runTool({command, "--help"});
+        EXPECT_EQ(result.status, 0);
+        EXPECT_EQ(result.out.rfind(std::string("Uso: quenlitor-tokens ") + command, 0), 0u);
+    }
+}
+
+} // namespace
+} // namespace quenlitor::testing

@@ -1,0 +1,262 @@
+// The dictionary that ships with the application: its structure, and the names musicians expect
+// for chords played the usual ways.
+#include "ChordRecognizer.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdlib>
+#include <fstream>
+#include <new>
+#include <random>
+#include <set>
+#include <sstream>
+
+namespace {
+
+// Every heap allocation of this test program, so that analyze can be shown to allocate nothing
+// beyond its result.
+std::atomic<std::size_t> allocations{0};
+
+} // namespace
+
+// Kept out of line: inlined, GCC would see memory from new handed to free.
+[[gnu::noinline]] void* operator new(std::size_t size) {
+    ++allocations;
+    if (void* block = std::malloc(size == 0 ? 1 : size)) {
+        return block;
+    }
+    throw std::bad_alloc();
+}
+[[gnu::noinline]] void operator delete(void* block) noexcept { std::free(block); }
+[[gnu::noinline]] void operator delete(void* block, std::size_t) noexcept { std::free(block); }
+
+namespace quenlitor {
+namespace {
+
+using Notes = std::vector<std::ptrdiff_t>;
+
+const ChordRecognizer& shipped() {
+    static const auto recognizer = [] {
+        std::ifstream file(QUENLITOR_SOURCE_DIR "/resources/diccionario_acordes.json", std::ios::binary);
+        std::ostringstream contents;
+        contents << file.rdbuf();
+        return ChordRecognizer::create(contents.str());
+    }();
+    return *recognizer;
+}
+
+std::string noteName(int pitchClass) {
+    return ChordRecognizer::detectNoteNames()[static_cast<std::size_t>(ChordRecognizer::pitchClass(pitchClass))];
+}
+
+// Close position above the bass: the interval `bass` of `intervals` lowest, the others each
+// above the note before.
+Notes voicing(int root, const std::vector<int>& intervals, int bass) {
+    Notes notes{48 + ChordRecognizer::pitchClass(root + bass)};
+    for (const int interval : intervals) {
+        if (interval != bass) {
+            std::ptrdiff_t note = 48 + ChordRecognizer::pitchClass(root + interval);
+            while (note <= notes.front()) {
+                note += 12;
+            }
+            notes.push_back(note);
+        }
+    }
+    return notes;
+}
+
+TEST(ShippedDictionary, HasTheAdvertisedSizeWithoutRepeatedEntries) {
+    const auto& patterns = shipped().chordPatterns();
+    EXPECT_EQ(shipped().patternCount(), 110u);
+    std::set<std::string> names;
+    std::set<std::vector<int>> requiredSets;
+    std::set<std::vector<int>> fullSets;
+    for (const ChordPattern& pattern : patterns) {
+        SCOPED_TRACE(pattern.id());
+        EXPECT_FALSE(pattern.isCustom());
+        std::vector<int> full = pattern.required();
+        full.insert(full.end(), pattern.optional().begin(), pattern.optional().end());
+        std::sort(full.begin(), full.end());
+        EXPECT_EQ(std::adjacent_find(full.begin(), full.end()), full.end()) << "an interval both required and optional";
+        EXPECT_TRUE(names.insert(pattern.name()).second) << "repeated name";
+        EXPECT_TRUE(requiredSets.insert(pattern.required()).second) << "repeated required intervals";
+        EXPECT_TRUE(fullSets.insert(full).second) << "repeated interval set";
+        // Chart symbols for the major-seventh, half-diminished and diminished families; plain
+        // ASCII for everything else.
+        std::string rest = pattern.name();
+        for (const std::string symbol : {"Δ", "ø", "°"}) {
+            for (auto at = rest.find(symbol); at != std::string::npos; at = rest.find(symbol)) {
+                rest.erase(at, symbol.size());
+            }
+        }
+        EXPECT_TRUE(std::all_of(rest.begin(), rest.end(), [](char c) { return c > ' ' && c < 0x7F; }));
+    }
+}
+
+TEST(ShippedDictionary, EveryEntryNamesItsOwnRootPositionVoicing) {
+    for (const ChordPattern& pattern : shipped().chordPatterns()) {
+        std::vector<int> full = pattern.required();
+        full.insert(full.end(), pattern.optional().begin(), pattern.optional().end());
+        for (int root = 0; root < 12; ++root) {
+            for (const auto& intervals : {pattern.required(), full}) {
+                const ChordAnalysis analysis = shipped().analyze(voicing(root, intervals, 0));
+                EXPECT_EQ(analysis.principal, noteName(root) + pattern.name()) << testing::PrintToString(intervals);
+                EXPECT_EQ(analysis.quality, pattern.name());
+            }
+        }
+    }
+}
+
+// What a musician writes for each inversion of the triads and seventh chords, relative to the
+// chord's root: the chord whose root lies `rootOffset` above it, with that name, and "/" and the
+// bass when `withBass`. Symmetric chords are named after their bass; sus chords turn into each
+// other; minor sevenths and half-diminished sevenths read as the sixth chord of their third once
+// the root is not in the bass (C6 for E G A C, as for A C E G over C).
+struct Inversion {
+    int rootOffset;
+    std::string_view name;
+    bool withBass;
+};
+
+struct Quality {
+    const char* what;
+    std::vector<int> intervals;
+    std::vector<Inversion> byBass; // one per interval, in the order of `intervals`
+};
+
+TEST(ShippedDictionary, InversionsOfTriadsAndSeventhsReadAsMusiciansWriteThem) {
+    const Quality qualities[] = {
+        {"major", {0, 4, 7}, {{0, "", false}, {0, "", true}, {0, "", true}}},
+        {"minor", {0, 3, 7}, {{0, "m", false}, {0, "m", true}, {0, "m", true}}},
+        {"diminished", {0, 3, 6}, {{0, "°", false}, {0, "°", true}, {0, "°", false}}},
+        {"augmented", {0, 4, 8}, {{0, "+", false}, {4, "+", false}, {8, "+", false}}},
+        {"sus2", {0, 2, 7}, {{0, "sus2", false}, {0, "sus2", false}, {7, "sus4", false}}},
+        {"sus4", {0, 5, 7}, {{0, "sus4", false}, {5, "sus2", false}, {5, "sus2", false}}},
+        {"flat five", {0, 4, 6}, {{0, "(b5)", false}, {0, "(b5)", true}, {0, "(b5)", false}}},
+        {"power chord", {0, 7}, {{0, "5", false}, {0, "5", true}}},
+        {"sixth", {0, 4, 7, 9}, {{0, "6", false}, {0, "6", false}, {0, "6", false}, {9, "m7", false}}},
+        {"minor sixth", {0, 3, 7, 9}, {{0, "m6", false}, {0, "m6", false}, {0, "m6", false}, {9, "ø", false}}},
+        {"dominant seventh", {0, 4, 7, 10}, {{0, "7", false}, {0, "7", true}, {0, "7", true}, {0, "7", true}}},
+        {"dominant seventh without fifth", {0, 4, 10}, {{0, "7", false}, {0, "7", true}, {0, "7", true}}},
+        {"major seventh", {0, 4, 7, 11}, {{0, "Δ", false}, {0, "Δ", true}, {0, "Δ", true}, {0, "Δ", false}}},
+        {"major seventh without fifth", {0, 4, 11}, {{0, "Δ", false}, {0, "Δ", true}, {0, "Δ", false}}},
+        {"minor seventh", {0, 3, 7, 10}, {{0, "m7", false}, {3, "6", false}, {3, "6", false}, {3, "6", false}}},
+        {"minor seventh without fifth", {0, 3, 10}, {{0, "m7", false}, {0, "m7", true}, {0, "m7", true}}},
+        {"half-diminished", {0, 3, 6, 10}, {{0, "ø", false}, {3, "m6", false}, {3, "m6", false}, {3, "m6", false}}},
+        {"diminished seventh", {0, 3, 6, 9}, {{0, "°7", false}, {3, "°7", false}, {6, "°7", false}, {9, "°7", false}}},
+        {"minor-major seventh",
+         {0, 3, 7, 11},
+         {{0, "m(Δ7)", false}, {0, "m(Δ7)", true}, {0, "m(Δ7)", true}, {0, "m(Δ7)", false}}},
+        {"minor-major seventh without fifth",
+         {0, 3, 11},
+         {{0, "m(Δ7)", false}, {0, "m(Δ7)", true}, {0, "m(Δ7)", false}}},
+        {"augmented seventh", {0, 4, 8, 10}, {{0, "+7", false}, {0, "+7", true}, {0, "+7", false}, {0, "+7", true}}},
+        {"augmented major seventh",
+         {0, 4, 8, 11},
+         {{0, "Δ(#5)", false}, {0, "Δ(#5)", true}, {0, "Δ(#5)", false}, {0, "Δ(#5)", false}}},
+        {"seventh suspended fourth",
+         {0, 5, 7, 10},
+         {{0, "7sus4", false}, {0, "7sus4", false}, {0, "7sus4", false}, {0, "7sus4", false}}},
+    };
+    for (const Quality& quality : qualities) {
+        SCOPED_TRACE(quality.what);
+        ASSERT_EQ(quality.byBass.size(), quality.intervals.size());
+        for (int root = 0; root < 12; ++root) {
+            for (std::size_t i = 0; i < quality.intervals.size(); ++i) {
+                const int bass = root + quality.intervals[i];
+                const Inversion& expected = quality.byBass[i];
+                const std::string name = noteName(root + expected.rootOffset) + std::string(expected.name) +
+                                         (expected.withBass ? "/" + noteName(bass) : "");
+                Notes notes = voicing(root, quality.intervals, quality.intervals[i]);
+                EXPECT_EQ(shipped().analyze(notes).principal, name)
+                    << "root " << noteName(root) << ", bass " << noteName(bass);
+                // Spread out, the bass an octave lower and the upper notes in another order.
+                notes.front() -= 12;
+                std::reverse(notes.begin(), notes.end());
+                notes.push_back(notes.back() + 24);
+                EXPECT_EQ(shipped().analyze(notes).principal, name)
+                    << "spread, root " << noteName(root) << ", bass " << noteName(bass);
+            }
+        }
+    }
+}
+
+TEST(ShippedDictionary, CommonChordsGetTheirConventionalNames) {
+    const std::pair<Notes, std::string_view> cases[] = {
+        {{48, 52, 55}, "C"},
+        {{52, 55, 60}, "C/E"},
+        {{55, 60, 64}, "C/G"},
+        {{36, 60, 64, 67, 70}, "C7"},
+        {{71, 64, 60, 67}, "CΔ"},
+        {{57, 60, 64, 67}, "Am7"},
+        {{48, 52, 55, 57}, "C6"},
+        {{45, 48, 52, 55}, "Am7"},
+        {{48, 52, 57}, "Am/C"},
+        {{43, 47, 50, 53}, "G7"},
+        {{47, 50, 53, 55}, "G7/B"},
+        {{43, 47, 53}, "G7"},
+        {{50, 53, 56, 60}, "Dø"},
+        {{48, 52, 55, 59}, "CΔ"},
+        {{53, 55, 58}, "Gm7/F"},
+        {{42, 50, 57}, "D/F#"},
+        {{44, 48, 53}, "Fm/Ab"},
+        {{42, 45, 49}, "F#m"},
+        {{48, 51, 54}, "C°"},
+        {{47, 50, 53, 56}, "B°7"},
+        {{48, 52, 56}, "C+"},
+        {{50, 55, 57}, "Dsus4"},
+        {{50, 52, 57}, "Dsus2"},
+        {{40, 47, 52}, "E5"},
+        {{48, 51, 55, 57}, "Cm6"},
+        {{48, 51, 55, 59}, "Cm(Δ7)"},
+        {{48, 52, 58, 62}, "C9"},
+        {{50, 53, 57, 60, 64}, "Dm9"},
+        {{41, 45, 52, 55}, "FΔ9"},
+        {{48, 52, 58, 69}, "C13"},
+        {{40, 44, 50, 55}, "E7(#9)"},
+        {{48, 52, 58, 61}, "C7(b9)"},
+        {{48, 58, 62, 65}, "C9sus4"},
+        {{43, 53, 57, 60}, "G9sus4"},
+        {{48, 52, 55, 62}, "C(add9)"},
+        {{52, 55, 60, 62}, "C(add9)"},
+        {{43, 48, 50, 51}, "Cm(add9)"},
+        {{48, 52, 55, 57, 62}, "C6/9"},
+        {{48, 52, 54, 59}, "CΔ(#11)"},
+        {{48, 52, 58, 66}, "C7(b5)"},
+        {{48, 52, 56, 58}, "C+7"},
+    };
+    for (const auto& [notes, name] : cases) {
+        EXPECT_EQ(shipped().analyze(notes).principal, name) << testing::PrintToString(notes);
+    }
+}
+
+TEST(ShippedDictionary, AnalyzeAllocatesNothingBeyondItsResult) {
+    const std::size_t inlineCapacity = std::string().capacity();
+    const ChordRecognizer& recognizer = shipped(); // loaded before counting
+    std::mt19937 engine(10000);
+    for (int trial = 0; trial < 10000; ++trial) {
+        std::set<std::ptrdiff_t> distinct;
+        const auto size = 3 + engine() % 4;
+        while (distinct.size() < size) {
+            distinct.insert(36 + static_cast<std::ptrdiff_t>(engine() % 61));
+        }
+        const Notes notes(distinct.begin(), distinct.end());
+        const std::size_t before = allocations;
+        const ChordAnalysis analysis = recognizer.analyze(notes);
+        const std::size_t made = allocations - before;
+
+        // The alternatives' array, and each text too long to be kept inside its string.
+        std::size_t needed = analysis.alternatives.empty() ? 0 : 1;
+        needed += analysis.principal.capacity() > inlineCapacity ? 1 : 0;
+        needed += analysis.quality.capacity() > inlineCapacity ? 1 : 0;
+        for (const std::string& alternative : analysis.alternatives) {
+            needed += alternative.capacity() > inlineCapacity ? 1 : 0;
+        }
+        ASSERT_EQ(made, needed) << testing::PrintToString(notes);
+    }
+}
+
+} // namespace
+} // namespace quenlitor
