@@ -20,5 +20,10 @@ struct Command {
 extern const Command decodeCommand;
 extern const Command gesturesCommand;
 extern const Command normalizeCommand;
+extern const Command analyzeCommand;
+extern const Command checkDictionaryCommand;
+extern const Command tokenCommand;
+extern const Command streamCommand;
+extern const Command listenCommand;
 
 } // namespace quenlitor::tokens

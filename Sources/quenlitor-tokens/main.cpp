@@ -2,6 +2,7 @@
 // and for watching what a keyboard sends.
 #include "ByteInput.hpp"
 #include "Commands.hpp"
+#include "Error.hpp"
 #include "Output.hpp"
 
 #include <algorithm>
@@ -14,7 +15,12 @@ namespace {
 
 using namespace quenlitor::tokens;
 
-constexpr std::array commands{&decodeCommand, &gesturesCommand, &normalizeCommand};
+constexpr std::array commands{
+    &decodeCommand, &gesturesCommand, &analyzeCommand, &checkDictionaryCommand, &tokenCommand, &normalizeCommand, &streamCommand,
+#ifdef QUENLITOR_WITH_ALSA
+    &listenCommand,
+#endif
+};
 
 const Command* findCommand(std::string_view name) {
     const auto found = std::find_if(commands.begin(), commands.end(), [&](const Command* c) { return c->name == name; });
@@ -86,6 +92,11 @@ int main(int argc, char** argv) {
         return finishOutput() ? status : 1;
     } catch (const UsageError& error) {
         return usageError(error.what(), command->help);
+    } catch (const quenlitor::Error& error) {
+        // A dictionary that cannot be found, read or accepted.
+        finishOutput();
+        std::fprintf(stderr, "error: %s\n", error.what());
+        return 2;
     } catch (const InputError& error) {
         finishOutput();
         std::fprintf(stderr, "quenlitor-tokens: %s\n", error.what());

@@ -9,6 +9,7 @@
 #include <initializer_list>
 #include <sstream>
 #include <string>
+#include <vector>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -57,7 +58,7 @@ private:
     std::filesystem::path m_path;
 };
 
-inline ToolResult runTool(std::initializer_list<std::string> args, const std::string& input = {}) {
+inline ToolResult runTool(const std::vector<std::string>& args, const std::string& input = {}) {
     TemporaryDirectory directory;
     const auto in = directory.write("in", input);
     std::string command = shellQuote(QUENLITOR_TOOL);
