@@ -1,0 +1,394 @@
+#include "AppDelegate.hpp"
+
+#include "CaptureController.hpp"
+#include "ChordRecognizer.hpp"
+#include "Error.hpp"
+#include "MIDIInputService.hpp"
+#include "TextCuts.hpp"
+
+#include <array>
+#include <limits>
+
+namespace quenlitor {
+
+namespace {
+
+const std::string applicationName = "Quenlitor MIDI a Texto";
+const std::string disabledSourcesKey = "disabledSources";
+const std::string includeTitleKey = "includeTitle";
+
+constexpr std::size_t captureLineLength = 100;
+constexpr std::size_t tokenLineLength = 88;
+constexpr std::size_t recentEntryLength = 80;
+
+constexpr std::array usageLines{
+    "1. Conecta y elige tu entrada MIDI.",
+    "2. Toca; al soltar todas las teclas se copia.",
+    "3. Pega con ⌘V en tu editor de texto.",
+    "4. Aplica Quenlitor Keyboard y sus ligaduras.",
+    "Los títulos quedan entre comillas y el token termina en punto.",
+    "Se conservan las octavas reales (C4 = do central).",
+    "El pedal no retrasa la copia: cuentan las teclas físicas.",
+    "Rango de la fuente: A0–C8.",
+    "Reconocimiento: MIDI Piano Quenlitor · 110 acordes.",
+};
+
+std::string listeningLine(std::size_t connected) {
+    if (connected == 0) {
+        return "Sin entrada MIDI conectada";
+    }
+    return "Escuchando · " + std::to_string(connected) + " entrada" + (connected == 1 ? "" : "s") + " MIDI";
+}
+
+} // namespace
+
+AppDelegate::AppDelegate(platform::Desktop desktop)
+    : m_desktop(std::move(desktop)), m_menu(m_desktop.menus->makeMenu()), m_defaults(m_desktop.defaults) {}
+
+void AppDelegate::applicationDidFinishLaunching() {
+    m_desktop.application->setAccessoryActivationPolicy();
+    if (anotherInstanceRuns()) {
+        m_desktop.application->terminate();
+        return;
+    }
+    m_statusItem = m_desktop.application->makeStatusItem();
+    configureButton();
+    m_menu->setDelegate(weak_from_this());
+    m_statusItem->setMenu(m_menu);
+    readDisabledSources();
+
+    std::shared_ptr<const ChordRecognizer> recognizer;
+    try {
+        recognizer = loadRecognizer();
+    } catch (const Error& error) {
+        // Degraded: the menu alone shows what went wrong; no capture and no MIDI client.
+        m_lastError = error.description();
+        rebuildMenu();
+        return;
+    }
+    startServices(std::move(recognizer));
+}
+
+void AppDelegate::applicationWillTerminate() {
+    if (m_midi) {
+        m_midi->stop();
+    }
+}
+
+void AppDelegate::menuWillOpen(platform::Menu&) { rebuildMenu(); }
+
+bool AppDelegate::anotherInstanceRuns() const {
+    const std::string identifier = m_desktop.bundle->bundleIdentifier().value_or(fallbackBundleIdentifier);
+    return m_desktop.runningInstances->runningApplicationsWithBundleIdentifier(identifier) >= 2;
+}
+
+void AppDelegate::configureButton() {
+    const auto button = m_statusItem->button();
+    if (!button) {
+        return;
+    }
+    button->setSymbolImage("pianokeys", applicationName);
+    button->setTitle(" QK");
+    button->setToolTip("Quenlitor MIDI a Texto — toca, suelta y pega con ⌘V");
+    button->setAccessibilityLabel(applicationName);
+}
+
+void AppDelegate::readDisabledSources() {
+    m_disabledSources.clear();
+    const auto stored = m_defaults->arrayForKey(disabledSourcesKey);
+    if (!stored) {
+        return;
+    }
+    std::set<std::int32_t> ids;
+    for (const platform::SettingsValue& value : *stored) {
+        const auto* number = std::get_if<std::int64_t>(&value);
+        if (!number) {
+            return; // one element of another kind: the whole setting is malformed
+        }
+        // An id beyond 32 bits cannot name a source; it is skipped rather than wrapped onto
+        // another source's id.
+        if (*number >= std::numeric_limits<std::int32_t>::min() && *number <= std::numeric_limits<std::int32_t>::max()) {
+            ids.insert(static_cast<std::int32_t>(*number));
+        }
+    }
+    m_disabledSources = std::move(ids);
+}
+
+bool AppDelegate::readIncludeTitle() const {
+    return m_defaults->objectForKey(includeTitleKey) ? m_defaults->boolForKey(includeTitleKey) : true;
+}
+
+std::shared_ptr<const ChordRecognizer> AppDelegate::loadRecognizer() {
+    const auto location = m_desktop.bundle->urlForResource("diccionario_acordes", "json");
+    if (!location) {
+        throw Error("Quenlitor", 1, "Falta el diccionario de acordes en la aplicación.");
+    }
+    const std::vector<std::uint8_t> bytes = m_desktop.bundle->readFile(*location);
+    return ChordRecognizer::create(bytes);
+}
+
+void AppDelegate::startServices(std::shared_ptr<const ChordRecognizer> recognizer) {
+    m_controller = std::make_shared<CaptureController>(TokenGenerator(std::move(recognizer)), m_desktop.clipboard);
+    m_controller->setIncludeTitle(readIncludeTitle());
+
+    const std::weak_ptr<AppDelegate> weak = weak_from_this();
+    m_controller->onChange = [weak] {
+        if (const auto self = weak.lock()) {
+            self->updateLiveItems();
+        }
+    };
+
+    m_midi = MIDIInputService::create(m_desktop.midi, m_desktop.mainQueue, [weak](const MIDISourceInfo& source) {
+        const auto self = weak.lock();
+        return self && !self->m_disabledSources.contains(source.uniqueID);
+    });
+    m_midi->onMessage = [weak](const MIDIMessage& message, std::uint32_t source) {
+        if (const auto self = weak.lock(); self && self->m_controller) {
+            self->m_controller->receive(message, source);
+        }
+    };
+    m_midi->onDisconnect = [weak](std::uint32_t) {
+        if (const auto self = weak.lock(); self && self->m_controller) {
+            self->m_controller->reset("Entrada desconectada; captura reiniciada.");
+        }
+    };
+    m_midi->onError = [weak](const std::string& text) {
+        if (const auto self = weak.lock()) {
+            self->m_lastError = text;
+            self->updateLiveItems();
+        }
+    };
+    m_midi->onChange = [weak] {
+        if (const auto self = weak.lock()) {
+            self->updateInputs();
+            self->updateLiveItems();
+        }
+    };
+
+    rebuildMenu();
+    m_midi->start();
+}
+
+std::shared_ptr<platform::MenuItem> AppDelegate::item(const std::string& title, bool enabled) {
+    auto made = m_desktop.menus->makeItem(title);
+    made->setEnabled(enabled);
+    return made;
+}
+
+std::shared_ptr<platform::MenuItem> AppDelegate::item(const std::string& title, Command command, bool enabled) {
+    auto made = item(title, enabled);
+    made->setAction([weak = weak_from_this(), command](platform::MenuItem&) {
+        if (const auto self = weak.lock()) {
+            (self.get()->*command)();
+        }
+    });
+    return made;
+}
+
+std::shared_ptr<platform::MenuItem> AppDelegate::item(const std::string& title, ItemCommand command, bool enabled) {
+    auto made = item(title, enabled);
+    made->setAction([weak = weak_from_this(), command](platform::MenuItem& sender) {
+        if (const auto self = weak.lock()) {
+            (self.get()->*command)(sender);
+        }
+    });
+    return made;
+}
+
+std::shared_ptr<platform::Menu> AppDelegate::usageMenu() {
+    auto usage = m_desktop.menus->makeMenu();
+    for (const char* line : usageLines) {
+        usage->addItem(item(line, false));
+    }
+    return usage;
+}
+
+void AppDelegate::rebuildMenu() {
+    const bool running = m_controller != nullptr;
+    m_menu->removeAllItems();
+
+    m_menu->addItem(item(applicationName, false));
+    m_listeningItem = item("", false);
+    m_menu->addItem(m_listeningItem);
+    m_captureItem = item("", false);
+    m_menu->addItem(m_captureItem);
+    m_menu->addItem(m_desktop.menus->makeSeparator());
+
+    m_tokenItem = item("Todavía no hay un token", false);
+    m_menu->addItem(m_tokenItem);
+    m_copyItem = item("Copiar último token", &AppDelegate::copyLast, false);
+    m_menu->addItem(m_copyItem);
+    m_recentItem = item("Últimos tokens", false);
+    m_recentItem->setSubmenu(m_desktop.menus->makeMenu());
+    m_menu->addItem(m_recentItem);
+    m_menu->addItem(m_desktop.menus->makeSeparator());
+
+    m_inputItem = item("Entradas MIDI", false);
+    m_inputItem->setSubmenu(m_desktop.menus->makeMenu());
+    m_menu->addItem(m_inputItem);
+    const bool paused = running && m_controller->paused();
+    m_menu->addItem(item(paused ? "Reanudar captura" : "Pausar captura", &AppDelegate::togglePause, running));
+    auto titleItem = item("Incluir título del esquema", &AppDelegate::toggleTitle, running);
+    titleItem->setState(running && m_controller->includeTitle());
+    m_menu->addItem(titleItem);
+    m_menu->addItem(item("Reiniciar notas retenidas", &AppDelegate::resetCapture, running));
+    m_menu->addItem(m_desktop.menus->makeSeparator());
+
+    auto usage = item("Cómo usar", true);
+    usage->setSubmenu(usageMenu());
+    m_menu->addItem(usage);
+    m_menu->addItem(item("Salir", &AppDelegate::quit, true));
+
+    updateInputs();
+    updateLiveItems();
+}
+
+void AppDelegate::updateLiveItems() {
+    if (m_listeningItem) {
+        m_listeningItem->setTitle(m_lastError.value_or(listeningLine(m_midi ? m_midi->connected().size() : 0)));
+    }
+    if (m_captureItem) {
+        m_captureItem->setTitle(
+            firstCharacters(m_controller ? m_controller->status() : "No se pudo iniciar la captura.", captureLineLength));
+    }
+
+    const GeneratedToken* newest = m_controller && !m_controller->history().empty() ? &m_controller->history().front() : nullptr;
+    if (m_tokenItem) {
+        if (newest) {
+            const std::string& text = newest->text;
+            m_tokenItem->setTitle(firstCharacters(text, tokenLineLength) + (longerThan(text, tokenLineLength) ? "…" : ""));
+            m_tokenItem->setToolTip(text);
+        } else {
+            m_tokenItem->setTitle("Todavía no hay un token");
+            m_tokenItem->setToolTip(std::nullopt);
+        }
+    }
+    if (m_copyItem) {
+        m_copyItem->setEnabled(newest != nullptr);
+    }
+    if (m_statusItem) {
+        if (const auto button = m_statusItem->button()) {
+            button->setAppearsDisabled(m_controller && m_controller->paused());
+        }
+    }
+
+    if (const auto recent = m_recentItem ? m_recentItem->submenu() : nullptr) {
+        recent->removeAllItems();
+        if (m_controller) {
+            for (const GeneratedToken& token : m_controller->history()) {
+                auto entry = item(firstCharacters(token.text, recentEntryLength), &AppDelegate::copyHistory, true);
+                entry->setRepresentedValue(token.text);
+                entry->setToolTip(token.text);
+                recent->addItem(entry);
+            }
+        }
+        m_recentItem->setEnabled(!recent->items().empty());
+    }
+}
+
+void AppDelegate::updateInputs() {
+    const auto inputs = m_inputItem ? m_inputItem->submenu() : nullptr;
+    if (!inputs) {
+        return;
+    }
+    inputs->removeAllItems();
+    if (!m_midi || m_midi->sources().empty()) {
+        inputs->addItem(item("No hay entradas disponibles", false));
+    }
+    if (m_midi) {
+        for (const MIDISourceInfo& source : m_midi->sources()) {
+            auto entry = item(source.name, &AppDelegate::toggleInput, true);
+            entry->setRepresentedValue(source.uniqueID);
+            // The checkmark shows the connection, not the setting.
+            entry->setState(m_midi->connected().contains(source.endpoint));
+            inputs->addItem(entry);
+        }
+    }
+    inputs->addItem(m_desktop.menus->makeSeparator());
+    inputs->addItem(item("Activar todas las entradas", &AppDelegate::enableAll, true));
+    inputs->addItem(item("Actualizar lista", &AppDelegate::refreshInputs, true));
+    m_inputItem->setEnabled(m_midi != nullptr);
+}
+
+void AppDelegate::copyLast() {
+    if (m_controller && !m_controller->history().empty()) {
+        m_controller->copy(m_controller->history().front());
+    }
+}
+
+void AppDelegate::copyHistory(const platform::MenuItem& sender) {
+    const auto value = sender.representedValue();
+    const auto* text = std::get_if<std::string>(&value);
+    if (!text || !m_controller) {
+        return;
+    }
+    for (const GeneratedToken& token : m_controller->history()) {
+        if (token.text == *text) {
+            // A copy: copying notifies, and the menu may rebuild while the history is read.
+            const GeneratedToken chosen = token;
+            m_controller->copy(chosen);
+            return;
+        }
+    }
+}
+
+void AppDelegate::togglePause() {
+    if (m_controller) {
+        m_controller->setPaused(!m_controller->paused());
+    }
+}
+
+void AppDelegate::toggleTitle() {
+    if (m_controller) {
+        m_controller->setIncludeTitle(!m_controller->includeTitle());
+    }
+    m_defaults->setBool(includeTitleKey, m_controller ? m_controller->includeTitle() : true);
+}
+
+void AppDelegate::resetCapture() {
+    if (m_controller) {
+        m_controller->reset("Captura reiniciada.");
+    }
+}
+
+void AppDelegate::toggleInput(const platform::MenuItem& sender) {
+    const auto value = sender.representedValue();
+    const auto* uniqueID = std::get_if<std::int32_t>(&value);
+    if (!uniqueID) {
+        return;
+    }
+    if (!m_disabledSources.erase(*uniqueID)) {
+        m_disabledSources.insert(*uniqueID);
+    }
+    storeDisabledSources();
+    if (m_midi) {
+        m_midi->refresh();
+    }
+}
+
+void AppDelegate::enableAll() {
+    m_disabledSources.clear();
+    storeDisabledSources();
+    if (m_midi) {
+        m_midi->refresh();
+    }
+}
+
+void AppDelegate::refreshInputs() {
+    m_lastError.reset();
+    if (m_midi) {
+        m_midi->refresh();
+    }
+}
+
+void AppDelegate::quit() { m_desktop.application->terminate(); }
+
+void AppDelegate::storeDisabledSources() {
+    platform::SettingsArray ids;
+    for (const std::int32_t id : m_disabledSources) {
+        ids.emplace_back(std::int64_t{id});
+    }
+    m_defaults->setObject(disabledSourcesKey, std::move(ids));
+}
+
+} // namespace quenlitor

@@ -1,0 +1,90 @@
+#pragma once
+
+#include "platform/Desktop.hpp"
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+
+namespace quenlitor {
+
+class CaptureController;
+class ChordRecognizer;
+class MIDIInputService;
+
+// The tray application: starts the services, keeps the two settings, and presents the status
+// menu and its commands. Written against the desktop's narrow interfaces only, so all of it runs
+// in tests on the in-memory bindings.
+class AppDelegate final : public platform::ApplicationDelegate,
+                          public platform::MenuDelegate,
+                          public std::enable_shared_from_this<AppDelegate> {
+public:
+    static constexpr const char* fallbackBundleIdentifier = "local.quenlitor.midi-texto";
+
+    explicit AppDelegate(platform::Desktop desktop);
+
+    void applicationDidFinishLaunching() override;
+    void applicationWillTerminate() override;
+    void menuWillOpen(platform::Menu& menu) override;
+
+    // Throws every item away and builds the menu again.
+    void rebuildMenu();
+    // Refreshes the listening, capture and token lines and the recent tokens in place.
+    void updateLiveItems();
+    // Refreshes the MIDI inputs submenu in place.
+    void updateInputs();
+
+    // The menu's commands.
+    void copyLast();
+    void copyHistory(const platform::MenuItem& sender);
+    void togglePause();
+    void toggleTitle();
+    void resetCapture();
+    void toggleInput(const platform::MenuItem& sender);
+    void enableAll();
+    void refreshInputs();
+    void quit();
+
+    const std::shared_ptr<platform::Menu>& menu() const { return m_menu; }
+    const std::shared_ptr<platform::StatusItem>& statusItem() const { return m_statusItem; }
+    const std::shared_ptr<CaptureController>& controller() const { return m_controller; }
+    const std::shared_ptr<MIDIInputService>& midi() const { return m_midi; }
+    const std::set<std::int32_t>& disabledSources() const { return m_disabledSources; }
+    const std::optional<std::string>& lastError() const { return m_lastError; }
+
+private:
+    using Command = void (AppDelegate::*)();
+    using ItemCommand = void (AppDelegate::*)(const platform::MenuItem&);
+
+    bool anotherInstanceRuns() const;
+    void configureButton();
+    void readDisabledSources();
+    bool readIncludeTitle() const;
+    void startServices(std::shared_ptr<const ChordRecognizer> recognizer);
+    std::shared_ptr<const ChordRecognizer> loadRecognizer();
+    void storeDisabledSources();
+
+    std::shared_ptr<platform::MenuItem> item(const std::string& title, bool enabled);
+    std::shared_ptr<platform::MenuItem> item(const std::string& title, Command command, bool enabled);
+    std::shared_ptr<platform::MenuItem> item(const std::string& title, ItemCommand command, bool enabled);
+    std::shared_ptr<platform::Menu> usageMenu();
+
+    platform::Desktop m_desktop;
+    std::shared_ptr<platform::StatusItem> m_statusItem;
+    std::shared_ptr<CaptureController> m_controller;
+    std::shared_ptr<MIDIInputService> m_midi;
+    std::shared_ptr<platform::Menu> m_menu;
+    std::shared_ptr<platform::SettingsStore> m_defaults;
+    std::set<std::int32_t> m_disabledSources;
+    std::optional<std::string> m_lastError;
+    std::shared_ptr<platform::MenuItem> m_listeningItem;
+    std::shared_ptr<platform::MenuItem> m_captureItem;
+    std::shared_ptr<platform::MenuItem> m_tokenItem;
+    std::shared_ptr<platform::MenuItem> m_copyItem;
+    std::shared_ptr<platform::MenuItem> m_recentItem;
+    std::shared_ptr<platform::MenuItem> m_inputItem;
+};
+
+} // namespace quenlitor

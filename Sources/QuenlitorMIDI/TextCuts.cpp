@@ -1,0 +1,57 @@
+#include "TextCuts.hpp"
+
+#include <unicode/brkiter.h>
+#include <unicode/unistr.h>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+
+namespace quenlitor {
+
+namespace {
+
+// The UTF-16 offset just past the first `count` characters, or none when the text is not longer.
+std::optional<std::int32_t> cutPoint(const icu::UnicodeString& text, std::size_t count) {
+    UErrorCode status = U_ZERO_ERROR;
+    thread_local const std::unique_ptr<icu::BreakIterator> characters(
+        icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
+    if (!characters) {
+        return std::nullopt;
+    }
+    characters->setText(text);
+    std::int32_t boundary = characters->first();
+    for (std::size_t i = 0; i < count; ++i) {
+        boundary = characters->next();
+        if (boundary == icu::BreakIterator::DONE) {
+            return std::nullopt;
+        }
+    }
+    return boundary < text.length() ? std::optional(boundary) : std::nullopt;
+}
+
+} // namespace
+
+std::string firstCharacters(std::string_view text, std::size_t count) {
+    if (text.size() <= count) {
+        return std::string(text); // no more bytes than characters wanted: nothing to cut
+    }
+    const auto unicode = icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<std::int32_t>(text.size())));
+    const auto cut = cutPoint(unicode, count);
+    if (!cut) {
+        return std::string(text);
+    }
+    std::string prefix;
+    unicode.tempSubString(0, *cut).toUTF8String(prefix);
+    return prefix;
+}
+
+bool longerThan(std::string_view text, std::size_t count) {
+    if (text.size() <= count) {
+        return false;
+    }
+    const auto unicode = icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<std::int32_t>(text.size())));
+    return cutPoint(unicode, count).has_value();
+}
+
+} // namespace quenlitor

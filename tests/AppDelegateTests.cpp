@@ -1,0 +1,371 @@
+// The tray application's start-up, menu and commands, driven headless on the in-memory desktop.
+#include "AppDelegate.hpp"
+#include "CaptureController.hpp"
+#include "MIDIInputService.hpp"
+#include "TextCuts.hpp"
+#include "platform/memory/MemoryApplication.hpp"
+#include "platform/memory/MemoryBundleResources.hpp"
+#include "platform/memory/MemoryClipboard.hpp"
+#include "platform/memory/MemoryMIDIPlatform.hpp"
+#include "platform/memory/MemoryMainQueue.hpp"
+#include "platform/memory/MemoryMenu.hpp"
+#include "platform/memory/MemoryRunningInstances.hpp"
+#include "platform/memory/MemorySettingsStore.hpp"
+
+#include <gtest/gtest.h>
+
+namespace quenlitor {
+namespace {
+
+using namespace platform::memory;
+using platform::SettingsArray;
+using platform::SettingsValue;
+
+constexpr std::string_view dictionary = R"({"chords": [
+    {"nombre": "", "obligatorias": [0, 4, 7]},
+    {"nombre": "m", "obligatorias": [0, 3, 7]}
+]})";
+
+// Notes as a keyboard sends them, press then release.
+std::vector<std::vector<std::uint8_t>> keyPress(std::uint8_t note) { return {{0x90, note, 100}}; }
+std::vector<std::vector<std::uint8_t>> keyRelease(std::uint8_t note) { return {{0x80, note, 0}}; }
+
+class AppDelegateTest : public ::testing::Test {
+protected:
+    std::shared_ptr<MemoryApplication> application = std::make_shared<MemoryApplication>();
+    std::shared_ptr<MemoryClipboard> clipboard = std::make_shared<MemoryClipboard>();
+    std::shared_ptr<MemorySettingsStore> settings = std::make_shared<MemorySettingsStore>();
+    std::shared_ptr<MemoryBundleResources> bundle = std::make_shared<MemoryBundleResources>();
+    std::shared_ptr<MemoryRunningInstances> running = std::make_shared<MemoryRunningInstances>();
+    std::shared_ptr<MemoryMIDIPlatform> midi = std::make_shared<MemoryMIDIPlatform>();
+    std::shared_ptr<MemoryMainQueue> queue = std::make_shared<MemoryMainQueue>();
+    std::shared_ptr<AppDelegate> app;
+
+    void SetUp() override { bundle->addResource("diccionario_acordes", "json", dictionary); }
+
+    void launch() {
+        app = std::make_shared<AppDelegate>(platform::Desktop{application, std::make_shared<MemoryMenuFactory>(), clipboard,
+                                                              settings, bundle, running, midi, queue});
+        application->setDelegate(app);
+        application->run();
+        queue->runAll();
+    }
+    MemoryMenu& menu() const { return dynamic_cast<MemoryMenu&>(*app->menu()); }
+    std::shared_ptr<MemoryMenuItem> item(std::string_view title) const {
+        auto found = menu().item(title);
+        EXPECT_TRUE(found) << "no item " << title;
+        return found;
+    }
+    std::string line(std::size_t index) const { return menu().itemAt(index)->title(); }
+    std::shared_ptr<MemoryMenu> submenu(std::string_view title) const { return submenuOf(*item(title)); }
+    void play(std::uint32_t endpoint, std::initializer_list<std::uint8_t> notes) {
+        for (auto note : notes) {
+            midi->deliver(endpoint, keyPress(note));
+        }
+        for (auto note : notes) {
+            midi->deliver(endpoint, keyRelease(note));
+        }
+        queue->runAll();
+    }
+    std::shared_ptr<MemoryStatusButton> button() const { return application->statusItems.at(0)->memoryButton(); }
+};
+
+TEST_F(AppDelegateTest, StartsWithItsStatusItemMenuAndServices) {
+    midi->setSources({{.endpoint = 7, .name = "Teclado", .uniqueID = {0, 42}}});
+    launch();
+    EXPECT_TRUE(application->accessory);
+    ASSERT_EQ(application->statusItems.size(), 1u);
+    EXPECT_EQ(button()->symbol, "pianokeys");
+    EXPECT_EQ(button()->title, " QK");
+    EXPECT_EQ(button()->toolTip, "Quenlitor MIDI a Texto — toca, suelta y pega con ⌘V");
+    EXPECT_EQ(button()->accessibilityLabel, "Quenlitor MIDI a Texto");
+    EXPECT_EQ(application->statusItems[0]->menu(), app->menu());
+
+    EXPECT_EQ(menu().titles(), (std::vector<std::string>{
+                                   "Quenlitor MIDI a Texto", "Escuchando · 1 entrada MIDI", "Toca una nota o un acorde.", "-",
+                                   "Todavía no hay un token", "Copiar último token", "Últimos tokens", "-", "Entradas MIDI",
+                                   "Pausar captura", "Incluir título del esquema", "Reiniciar notas retenidas", "-",
+                                   "Cómo usar", "Salir"}));
+    for (const std::size_t disabled : {0u, 1u, 2u, 4u, 5u, 6u}) {
+        EXPECT_FALSE(menu().itemAt(disabled)->isEnabled()) << line(disabled);
+    }
+    EXPECT_TRUE(item("Incluir título del esquema")->state());
+    EXPECT_EQ(submenu("Cómo usar")->titles().size(), 9u);
+    EXPECT_EQ(submenu("Cómo usar")->titles().back(), "Reconocimiento: MIDI Piano Quenlitor · 110 acordes.");
+    EXPECT_EQ(submenu("Entradas MIDI")->titles(),
+              (std::vector<std::string>{"Teclado", "-", "Activar todas las entradas", "Actualizar lista"}));
+}
+
+TEST_F(AppDelegateTest, GestureReachesTheClipboardAndTheMenu) {
+    midi->setSources({{.endpoint = 7, .name = "Teclado", .uniqueID = {0, 42}}});
+    launch();
+    midi->deliver(7, keyPress(60));
+    queue->runAll();
+    EXPECT_EQ(line(2), "Tocando: C4");
+    play(7, {57, 60, 64});
+    EXPECT_EQ(clipboard->text(), "\"Am\" A3 C E .");
+    EXPECT_EQ(line(2), "Copiado: Am");
+    EXPECT_EQ(line(4), "\"Am\" A3 C E .");
+    EXPECT_EQ(menu().itemAt(4)->toolTip(), "\"Am\" A3 C E .");
+    EXPECT_TRUE(item("Copiar último token")->isEnabled());
+    EXPECT_TRUE(item("Últimos tokens")->isEnabled());
+
+    clipboard->clearContents();
+    item("Copiar último token")->choose();
+    EXPECT_EQ(clipboard->text(), "\"Am\" A3 C E .");
+}
+
+TEST_F(AppDelegateTest, SecondInstanceQuitsBeforeShowingAnything) {
+    running->others[AppDelegate::fallbackBundleIdentifier] = 1;
+    launch();
+    EXPECT_EQ(application->terminateRequests, 1);
+    EXPECT_TRUE(application->statusItems.empty());
+    EXPECT_EQ(midi->callCount("clientCreate"), 0u);
+    EXPECT_FALSE(app->controller());
+
+    bundle->identifier = "org.example.otro";
+    running->others.clear();
+    running->others["org.example.otro"] = 1;
+    launch();
+    EXPECT_EQ(running->asked.back(), "org.example.otro");
+}
+
+TEST_F(AppDelegateTest, MissingOrBrokenDictionaryLeavesTheMenuAlone) {
+    struct Row {
+        const char* what;
+        std::function<void(MemoryBundleResources&)> breakIt;
+        std::string listening;
+    };
+    const Row rows[] = {
+        {"missing", [](auto& b) { b.files.clear(); }, "Falta el diccionario de acordes en la aplicación."},
+        {"unreadable", [](auto& b) { b.readFailure = "Permiso denegado."; }, "Permiso denegado."},
+        {"empty", [](auto& b) { b.addResource("diccionario_acordes", "json", R"({"chords": []})"); },
+         "El diccionario de acordes está vacío."},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        bundle = std::make_shared<MemoryBundleResources>();
+        bundle->addResource("diccionario_acordes", "json", dictionary);
+        row.breakIt(*bundle);
+        application = std::make_shared<MemoryApplication>();
+        midi = std::make_shared<MemoryMIDIPlatform>();
+        launch();
+        EXPECT_FALSE(app->controller());
+        EXPECT_FALSE(app->midi());
+        EXPECT_EQ(midi->callCount("clientCreate"), 0u);
+        EXPECT_EQ(line(1), row.listening);
+        EXPECT_EQ(line(2), "No se pudo iniciar la captura.");
+        for (const char* title : {"Copiar último token", "Últimos tokens", "Entradas MIDI", "Pausar captura",
+                                  "Incluir título del esquema", "Reiniciar notas retenidas"}) {
+            EXPECT_FALSE(item(title)->isEnabled()) << title;
+        }
+        EXPECT_FALSE(item("Incluir título del esquema")->state());
+        EXPECT_EQ(submenu("Entradas MIDI")->titles(),
+                  (std::vector<std::string>{"No hay entradas disponibles", "-", "Activar todas las entradas", "Actualizar lista"}));
+        item("Pausar captura")->setEnabled(true);
+        item("Pausar captura")->choose(); // commands that need the controller do nothing
+        application->terminate();
+        EXPECT_EQ(midi->callCount("clientDispose"), 0u);
+    }
+}
+
+TEST_F(AppDelegateTest, SettingsAreReadOnceAndMalformedOnesFallBack) {
+    struct Row {
+        const char* what;
+        std::optional<SettingsValue> disabled;
+        std::optional<SettingsValue> includeTitle;
+        std::set<std::int32_t> expectedDisabled;
+        bool expectedTitle;
+    };
+    const Row rows[] = {
+        {"nothing stored", std::nullopt, std::nullopt, {}, true},
+        {"both stored", SettingsArray{std::int64_t{5}, std::int64_t{-7}, std::int64_t{5}}, false, {5, -7}, false},
+        {"a text among the ids", SettingsArray{std::int64_t{5}, std::string("7")}, true, {}, true},
+        {"not an array", std::string("5"), std::int64_t{0}, {}, false},
+        {"an id beyond 32 bits", SettingsArray{std::int64_t{1} << 40, std::int64_t{3}}, std::nullopt, {3}, true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        settings = std::make_shared<MemorySettingsStore>();
+        if (row.disabled) {
+            settings->values["disabledSources"] = *row.disabled;
+        }
+        if (row.includeTitle) {
+            settings->values["includeTitle"] = *row.includeTitle;
+        }
+        launch();
+        EXPECT_EQ(app->disabledSources(), row.expectedDisabled);
+        EXPECT_EQ(app->controller()->includeTitle(), row.expectedTitle);
+        EXPECT_EQ(settings->writeCount, 0);
+    }
+}
+
+TEST_F(AppDelegateTest, DisabledSourcesAreNotConnectedAndTogglesWriteTheSetting) {
+    settings->values["disabledSources"] = SettingsArray{std::int64_t{-7}};
+    midi->setSources({{.endpoint = 1, .name = "Piano", .uniqueID = {0, 5}},
+                      {.endpoint = 2, .name = "Teclado 10", .uniqueID = {0, -7}},
+                      {.endpoint = 3, .name = "teclado 2", .uniqueID = {0, 9}}});
+    launch();
+    EXPECT_EQ(app->midi()->connected(), (std::set<std::uint32_t>{1, 3}));
+    auto inputs = submenu("Entradas MIDI");
+    EXPECT_EQ(inputs->titles(), (std::vector<std::string>{"Piano", "teclado 2", "Teclado 10", "-",
+                                                          "Activar todas las entradas", "Actualizar lista"}));
+    EXPECT_TRUE(inputs->itemAt(0)->state());
+    EXPECT_FALSE(inputs->itemAt(2)->state());
+    EXPECT_EQ(inputs->itemAt(2)->representedValue(), platform::RepresentedValue(std::int32_t{-7}));
+
+    // Switching off a connected source drops it and resets the capture.
+    midi->deliver(1, keyPress(60));
+    queue->runAll();
+    inputs->itemAt(0)->choose();
+    EXPECT_EQ(app->disabledSources(), (std::set<std::int32_t>{5, -7}));
+    EXPECT_EQ(app->midi()->connected(), std::set<std::uint32_t>{3});
+    EXPECT_EQ(line(2), "Entrada desconectada; captura reiniciada.");
+    inputs = submenu("Entradas MIDI");
+    EXPECT_FALSE(inputs->itemAt(0)->state());
+
+    // Choosing the same entry twice leaves things as they were.
+    inputs->itemAt(0)->choose();
+    submenu("Entradas MIDI")->itemAt(0)->choose();
+    std::set<std::int64_t> stored;
+    for (const SettingsValue& id : std::get<SettingsArray>(settings->values.at("disabledSources"))) {
+        stored.insert(std::get<std::int64_t>(id));
+    }
+    EXPECT_EQ(stored, (std::set<std::int64_t>{5, -7}));
+
+    submenu("Entradas MIDI")->item("Activar todas las entradas")->choose();
+    EXPECT_TRUE(app->disabledSources().empty());
+    EXPECT_EQ(settings->values.at("disabledSources"), SettingsValue(SettingsArray{}));
+    EXPECT_EQ(app->midi()->connected(), (std::set<std::uint32_t>{1, 2, 3}));
+    EXPECT_EQ(line(1), "Escuchando · 3 entradas MIDI");
+}
+
+TEST_F(AppDelegateTest, MIDIErrorStaysInTheListeningLineUntilTheListIsRefreshed) {
+    midi->setSources({{.endpoint = 1, .name = "Piano", .uniqueID = {0, 5}}});
+    midi->setConnectStatus(1, -50);
+    launch();
+    EXPECT_EQ(line(1), "No se pudo conectar una entrada MIDI (-50).");
+    EXPECT_FALSE(submenu("Entradas MIDI")->itemAt(0)->state()) << "the checkmark shows the connection";
+
+    midi->setConnectStatus(1, 0);
+    midi->addSource({.endpoint = 2, .name = "Otro", .uniqueID = {0, 6}});
+    midi->notifySetupChange();
+    queue->runAll();
+    menu().open();
+    EXPECT_EQ(line(1), "No se pudo conectar una entrada MIDI (-50).");
+
+    submenu("Entradas MIDI")->item("Actualizar lista")->choose();
+    EXPECT_EQ(line(1), "Escuchando · 2 entradas MIDI");
+    midi->setSources({});
+    midi->notifySetupChange();
+    queue->runAll();
+    EXPECT_EQ(line(1), "Sin entrada MIDI conectada");
+}
+
+TEST_F(AppDelegateTest, LongTokensAreCutInTheMenuButKeptWhole) {
+    midi->setSources({{.endpoint = 7, .name = "Teclado", .uniqueID = {0, 42}}});
+    launch();
+    // All 88 keys at once: a token far longer than any menu line.
+    std::vector<std::uint8_t> keys;
+    for (std::uint8_t note = 21; note <= 108; ++note) {
+        midi->deliver(7, keyPress(note));
+    }
+    for (std::uint8_t note = 21; note <= 108; ++note) {
+        midi->deliver(7, keyRelease(note));
+    }
+    queue->runAll();
+    const std::string text = app->controller()->history().at(0).text;
+    ASSERT_GT(text.size(), 200u);
+    EXPECT_EQ(line(4), text.substr(0, 88) + "…");
+    EXPECT_EQ(menu().itemAt(4)->toolTip(), text);
+    const auto entry = submenu("Últimos tokens")->itemAt(0);
+    EXPECT_EQ(entry->title(), text.substr(0, 80));
+    EXPECT_EQ(entry->toolTip(), text);
+    EXPECT_EQ(entry->representedValue(), platform::RepresentedValue(text));
+}
+
+TEST_F(AppDelegateTest, RecentEntriesCopyTheNewestEqualText) {
+    midi->setSources({{.endpoint = 7, .name = "Teclado", .uniqueID = {0, 42}}});
+    launch();
+    play(7, {60});
+    play(7, {62});
+    play(7, {60});
+    auto recent = submenu("Últimos tokens");
+    ASSERT_EQ(recent->titles(), (std::vector<std::string>{"\"C4\" C4 .", "\"D4\" D4 .", "\"C4\" C4 ."}));
+    recent->itemAt(2)->choose();
+    EXPECT_EQ(clipboard->text(), "\"C4\" C4 .");
+    EXPECT_EQ(app->controller()->history().size(), 3u) << "copying again does not reorder";
+
+    // An entry whose value is not a text, or whose text has left the history, does nothing.
+    const int writes = clipboard->writeCount();
+    recent->itemAt(1)->setRepresentedValue(std::int32_t{3});
+    recent->itemAt(1)->choose();
+    recent->itemAt(0)->setRepresentedValue(std::string("\"G9\" G9 ."));
+    recent->itemAt(0)->choose();
+    EXPECT_EQ(clipboard->writeCount(), writes);
+}
+
+TEST_F(AppDelegateTest, PauseTitleAndResetCommands) {
+    midi->setSources({{.endpoint = 7, .name = "Teclado", .uniqueID = {0, 42}}});
+    launch();
+    item("Pausar captura")->choose();
+    EXPECT_TRUE(button()->appearsDisabled) << "dimmed at once, through the controller's change";
+    EXPECT_EQ(line(2), "Captura en pausa");
+    menu().open();
+    EXPECT_TRUE(item("Reanudar captura"));
+    item("Reanudar captura")->choose();
+    EXPECT_FALSE(button()->appearsDisabled);
+
+    item("Incluir título del esquema")->choose();
+    EXPECT_FALSE(app->controller()->includeTitle());
+    EXPECT_EQ(settings->values.at("includeTitle"), SettingsValue(false));
+    menu().open();
+    EXPECT_FALSE(item("Incluir título del esquema")->state());
+    play(7, {60, 64, 67});
+    EXPECT_EQ(clipboard->text(), "C4 E G .");
+
+    midi->deliver(7, keyPress(60));
+    queue->runAll();
+    item("Reiniciar notas retenidas")->choose();
+    EXPECT_EQ(line(2), "Captura reiniciada.");
+    EXPECT_TRUE(app->controller()->session().heldNotes().empty());
+}
+
+TEST_F(AppDelegateTest, QuittingStopsTheMIDIServiceOnce) {
+    midi->setSources({{.endpoint = 7, .name = "Teclado", .uniqueID = {0, 42}}});
+    launch();
+    item("Salir")->choose();
+    application->terminate();
+    EXPECT_EQ(application->terminateRequests, 2);
+    EXPECT_EQ(midi->callCount("clientDispose"), 1u);
+    EXPECT_TRUE(app->midi()->connected().empty());
+    EXPECT_EQ(midi->openClients(), 0u);
+}
+
+TEST(TextCuts, CutsByUserPerceivedCharacters) {
+    struct Row {
+        std::string text;
+        std::size_t count;
+        std::string cut;
+        bool longer;
+    };
+    const std::string accent = "e\u0301";
+    const std::string family = "\U0001F468\u200D\U0001F469\u200D\U0001F467"; // one character
+    const Row rows[] = {
+        {"", 3, "", false},
+        {"abc", 3, "abc", false},
+        {"abcd", 3, "abc", true},
+        {accent + accent + accent, 2, accent + accent, true},
+        {accent + accent, 2, accent + accent, false},
+        {"a" + family + "b", 2, "a" + family, true},
+        {std::string(150, 'x'), 100, std::string(100, 'x'), true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.text);
+        EXPECT_EQ(firstCharacters(row.text, row.count), row.cut);
+        EXPECT_EQ(longerThan(row.text, row.count), row.longer);
+    }
+}
+
+} // namespace
+} // namespace quenlitor
