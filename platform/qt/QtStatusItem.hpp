@@ -1,0 +1,91 @@
+#pragma once
+
+#include "QtOwnership.hpp"
+#include "platform/Application.hpp"
+
+#include <QColor>
+#include <QIcon>
+#include <QMetaObject>
+#include <QString>
+#include <QSystemTrayIcon>
+
+#include <memory>
+#include <string>
+
+namespace quenlitor::platform::qt {
+
+// The tray icon. Trays show no text beside an icon, so the title and the tool tip text are both
+// shown in the tool tip, one per line; the accessibility label becomes the application's display
+// name (what StatusNotifier hosts and screen readers announce) and the accessible name of the
+// menu.
+//
+// The one symbol known is "pianokeys": the application's monochrome piano keys, drawn in the
+// palette's window text colour and drawn again whenever the palette changes, so it follows a
+// light or dark desktop theme. Dimmed, it is drawn at reduced opacity.
+class QtStatusButton final : public StatusButton {
+public:
+    // Shows the piano keys in the tray at once, so the item is never an empty slot.
+    QtStatusButton();
+    ~QtStatusButton() override;
+
+    QtStatusButton(const QtStatusButton&) = delete;
+    QtStatusButton& operator=(const QtStatusButton&) = delete;
+
+    bool setSymbolImage(std::string_view symbolName, std::string_view accessibilityDescription) override;
+    void setTitle(const std::string& title) override;
+    void setToolTip(const std::string& toolTip) override;
+    void setAccessibilityLabel(const std::string& label) override;
+    void setAppearsDisabled(bool disabled) override;
+
+    QSystemTrayIcon& tray() const { return *m_tray; }
+    bool appearsDisabled() const { return m_appearsDisabled; }
+    // The label, or the image's description when no label was set.
+    QString accessibleName() const;
+    // The colour the icon is drawn in now.
+    QColor iconColor() const { return m_iconColor; }
+
+private:
+    class PaletteWatcher;
+
+    void drawIcon();
+    void showToolTip();
+
+    std::string m_title;
+    std::string m_toolTip;
+    std::string m_label;
+    std::string m_imageDescription;
+    bool m_appearsDisabled = false;
+    QColor m_iconColor;
+    QIcon m_icon;
+    QIcon m_dimmedIcon;
+    QtOwned<QSystemTrayIcon> m_tray;
+    QtOwned<PaletteWatcher> m_paletteWatcher;
+};
+
+// The application's item in the system tray, shown from its creation. Its menu opens on a right
+// click, as trays do, and on a left click too, as the status item's menu does.
+class QtStatusItem final : public StatusItem {
+public:
+    QtStatusItem();
+    ~QtStatusItem() override;
+
+    QtStatusItem(const QtStatusItem&) = delete;
+    QtStatusItem& operator=(const QtStatusItem&) = delete;
+
+    std::shared_ptr<StatusButton> button() override { return m_button; }
+    // A menu made by another binding is kept but not shown.
+    void setMenu(std::shared_ptr<Menu> menu) override;
+
+    const std::shared_ptr<QtStatusButton>& qtButton() const { return m_button; }
+    const std::shared_ptr<Menu>& menu() const { return m_menu; }
+
+    // Whether the desktop has a system tray to show the item in now. Needs the application object.
+    static bool isSystemTrayAvailable();
+
+private:
+    std::shared_ptr<QtStatusButton> m_button;
+    std::shared_ptr<Menu> m_menu;
+    QMetaObject::Connection m_leftClick;
+};
+
+} // namespace quenlitor::platform::qt

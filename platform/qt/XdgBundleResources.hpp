@@ -1,0 +1,41 @@
+#pragma once
+
+#include "platform/BundleResources.hpp"
+
+#include <filesystem>
+#include <string_view>
+#include <vector>
+
+namespace quenlitor::platform::qt {
+
+// The application's identity and data files as installed on a free desktop. A resource is
+// looked up by its file name in each search directory in turn; the first regular file found wins.
+class XdgBundleResources final : public BundleResources {
+public:
+    // The identifier the application is installed under; also its lock's name.
+    static constexpr std::string_view identifier = "local.quenlitor.midi-texto";
+
+    explicit XdgBundleResources(std::vector<std::filesystem::path> searchDirectories = defaultSearchDirectories());
+
+    // In this order: the executable's own folder, where a build tree keeps the data beside the
+    // programs; $XDG_DATA_HOME/quenlitor-midi-texto, where the user may put their own; the share
+    // folder of the prefix the executable is installed in (bin/../share/quenlitor-midi-texto), so
+    // an installation anywhere finds its own data; then each $XDG_DATA_DIRS entry's
+    // quenlitor-midi-texto folder. Repeated folders are dropped.
+    static std::vector<std::filesystem::path> defaultSearchDirectories();
+
+    std::optional<std::string> bundleIdentifier() const override;
+    // None for a name or extension that would leave the search directories ("..", "/").
+    std::optional<std::filesystem::path> urlForResource(std::string_view name,
+                                                        std::string_view extension) const override;
+    // Throws Error with domain "posix", the system's error number as code and "<path>: <reason>"
+    // as description.
+    std::vector<std::uint8_t> readFile(const std::filesystem::path& path) const override;
+
+    const std::vector<std::filesystem::path>& searchDirectories() const { return m_searchDirectories; }
+
+private:
+    std::vector<std::filesystem::path> m_searchDirectories;
+};
+
+} // namespace quenlitor::platform::qt

@@ -1,0 +1,288 @@
+#include "platform/qt/QtApplication.hpp"
+
+#include "QtTestSupport.hpp"
+#include "platform/qt/QtClipboard.hpp"
+#include "platform/qt/QtMainQueue.hpp"
+#include "platform/qt/QtMenu.hpp"
+#include "platform/qt/QtStatusItem.hpp"
+
+#include <gtest/gtest.h>
+
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QPalette>
+#include <QThread>
+#include <QTimer>
+
+#include <csignal>
+#include <thread>
+#include <vector>
+
+namespace quenlitor::platform::qt {
+namespace {
+
+using testing::processEventsUntil;
+using testing::ScopedEnvironment;
+
+// The most opaque pixel of the icon's 22-pixel image, as the tray shows it.
+QColor strongestPixel(const QIcon& icon) {
+    const QImage image = icon.pixmap(22, 22).toImage().convertToFormat(QImage::Format_ARGB32);
+    QColor strongest(0, 0, 0, 0);
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            if (const QColor pixel = image.pixelColor(x, y); pixel.alpha() > strongest.alpha()) {
+                strongest = pixel;
+            }
+        }
+    }
+    return strongest;
+}
+
+TEST(QtStatusButton, ToolTipCarriesTheTitleAndTheToolTip) {
+    const struct {
+        std::string title;
+        std::string toolTip;
+        QString shown;
+    } rows[] = {
+        {" QK", "Quenlitor MIDI a Texto — toca, suelta y pega con ⌘V",
+         "QK\nQuenlitor MIDI a Texto — toca, suelta y pega con ⌘V"},
+        {" QK", "", "QK"},
+        {"", "Quenlitor MIDI a Texto", "Quenlitor MIDI a Texto"},
+        {"  ", "", ""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.title + "|" + row.toolTip);
+        QtStatusButton button;
+        button.setTitle(row.title);
+        button.setToolTip(row.toolTip);
+        EXPECT_EQ(button.tray().toolTip(), row.shown);
+    }
+}
+
+TEST(QtStatusButton, PianoKeysIsTheOneSymbolAndFollowsThePalette) {
+    QtStatusButton button;
+    EXPECT_FALSE(button.tray().icon().isNull()) << "the item shows the piano keys before any image is set";
+    EXPECT_FALSE(button.setSymbolImage("music.note", "Quenlitor MIDI a Texto"));
+    ASSERT_TRUE(button.setSymbolImage("pianokeys", "Quenlitor MIDI a Texto"));
+    EXPECT_EQ(button.accessibleName(), QStringLiteral("Quenlitor MIDI a Texto"))
+        << "the description stands in for a label";
+
+    const QPalette original = QGuiApplication::palette();
+    for (const QColor text : {QColor(Qt::white), QColor(20, 30, 40)}) {
+        SCOPED_TRACE(text.name().toStdString());
+        QPalette palette = original;
+        palette.setColor(QPalette::WindowText, text);
+        QGuiApplication::setPalette(palette);
+        EXPECT_EQ(button.iconColor(), text);
+        EXPECT_EQ(strongestPixel(button.tray().icon()).rgb(), text.rgb());
+    }
+    QGuiApplication::setPalette(original);
+}
+
+TEST(QtStatusButton, DimmedIconIsFainterAndComesBack) {
+    QtStatusButton button;
+    ASSERT_TRUE(button.setSymbolImage("pianokeys", "Quenlitor MIDI a Texto"));
+    const int normal = strongestPixel(button.tray().icon()).alpha();
+    button.setAppearsDisabled(true);
+    const int dimmed = strongestPixel(button.tray().icon()).alpha();
+    EXPECT_TRUE(button.appearsDisabled());
+    EXPECT_GT(normal, 200);
+    EXPECT_LT(dimmed, normal / 2);
+    EXPECT_GT(dimmed, 0) << "dimmed, not gone";
+    button.setAppearsDisabled(false);
+    EXPECT_EQ(strongestPixel(button.tray().icon()).alpha(), normal);
+}
+
+TEST(QtStatusItem, MenuOpensFromTheTrayWithTheLabelAsItsName) {
+    QtStatusItem item;
+    ASSERT_NE(item.button(), nullptr);
+    item.button()->setAccessibilityLabel("Quenlitor MIDI a Texto");
+    const auto menu = QtMenu::create();
+    menu->addItem(QtMenuItem::create("Salir", false));
+    item.setMenu(menu);
+    EXPECT_EQ(item.qtButton()->tray().contextMenu(), menu->qmenu());
+    EXPECT_EQ(menu->qmenu()->accessibleName(), QStringLiteral("Quenlitor MIDI a Texto"));
+    EXPECT_EQ(QGuiApplication::applicationDisplayName(), QStringLiteral("Quenlitor MIDI a Texto"));
+
+    // A left click opens the menu too, and a second one closes it.
+    emit item.qtButton()->tray().activated(QSystemTrayIcon::Trigger);
+    EXPECT_TRUE(menu->qmenu()->isVisible());
+    emit item.qtButton()->tray().activated(QSystemTrayIcon::Trigger);
+    EXPECT_FALSE(menu->qmenu()->isVisible());
+
+    item.setMenu(nullptr);
+    EXPECT_EQ(item.qtButton()->tray().contextMenu(), nullptr);
+    emit item.qtButton()->tray().activated(QSystemTrayIcon::Trigger);
+    EXPECT_FALSE(menu->qmenu()->isVisible());
+}
+
+TEST(QtClipboard, WrittenTextReadsBackAndClearEmpties) {
+    QtClipboard clipboard;
+    for (const std::string text : {"\"Cmaj7\" C4 E G B .", "“Bø7” B3 D4 F A .", "A0 .", ""}) {
+        SCOPED_TRACE(text);
+        clipboard.clearContents();
+        EXPECT_TRUE(clipboard.setString(text));
+        EXPECT_EQ(QGuiApplication::clipboard()->text(QClipboard::Clipboard).toStdString(), text);
+    }
+    clipboard.clearContents();
+    EXPECT_TRUE(QGuiApplication::clipboard()->text(QClipboard::Clipboard).isEmpty());
+}
+
+TEST(QtMainQueue, TasksFromAnotherThreadRunOnTheGuiThreadInPostingOrder) {
+    QtMainQueue queue;
+    constexpr int count = 2000;
+    std::vector<int> ran;
+    bool allOnGuiThread = true;
+    QThread* const gui = QThread::currentThread();
+    std::thread poster([&] {
+        for (int index = 0; index < count; ++index) {
+            queue.post([&, index] {
+                allOnGuiThread = allOnGuiThread && QThread::currentThread() == gui;
+                ran.push_back(index);
+            });
+        }
+    });
+    poster.join();
+    ASSERT_TRUE(processEventsUntil([&] { return ran.size() == count; }));
+    EXPECT_TRUE(allOnGuiThread);
+    for (int index = 0; index < count; ++index) {
+        ASSERT_EQ(ran[static_cast<std::size_t>(index)], index);
+    }
+}
+
+TEST(QtMainQueue, TaskRunsLaterAfterThoseAlreadyQueued) {
+    QtMainQueue queue;
+    std::vector<std::string> ran;
+    queue.post([&] {
+        ran.push_back("primera");
+        queue.post([&] { ran.push_back("publicada por la primera"); });
+    });
+    queue.post([&] { ran.push_back("segunda"); });
+    EXPECT_TRUE(ran.empty()) << "post never runs the task before returning";
+    ASSERT_TRUE(processEventsUntil([&] { return ran.size() == 3; }));
+    EXPECT_EQ(ran, (std::vector<std::string>{"primera", "segunda", "publicada por la primera"}));
+}
+
+// Records the callbacks; `onLaunch` runs inside the launch callback.
+struct RecordingDelegate final : ApplicationDelegate {
+    std::vector<std::string> events;
+    std::function<void()> onLaunch;
+    void applicationDidFinishLaunching() override {
+        events.push_back("launch");
+        if (onLaunch) {
+            onLaunch();
+        }
+    }
+    void applicationWillTerminate() override { events.push_back("terminate"); }
+};
+
+// Keeps a broken quit from hanging the test: while it lives, the loop ends after a while whatever
+// happens, with status 99.
+std::unique_ptr<QTimer> failSafe() {
+    auto timer = std::make_unique<QTimer>();
+    timer->setSingleShot(true);
+    QObject::connect(timer.get(), &QTimer::timeout, [] { QCoreApplication::exit(99); });
+    timer->start(10000);
+    return timer;
+}
+
+TEST(QtApplication, RunLaunchesAndReturnsAfterTerminateOnce) {
+    int argc = 0;
+    QtApplication application(argc, nullptr);
+    const auto delegate = std::make_shared<RecordingDelegate>();
+    bool statusItemShown = false;
+    delegate->onLaunch = [&] {
+        const auto item = application.makeStatusItem();
+        statusItemShown = item->button() != nullptr;
+        application.terminate();
+        application.terminate();
+    };
+    application.setDelegate(delegate);
+    application.setAccessoryActivationPolicy();
+    const auto guard = failSafe();
+    EXPECT_EQ(application.run(), 0);
+    EXPECT_EQ(delegate->events, (std::vector<std::string>{"launch", "terminate"}));
+    EXPECT_TRUE(statusItemShown);
+    EXPECT_FALSE(QGuiApplication::quitOnLastWindowClosed());
+}
+
+TEST(QtApplication, TerminateBeforeRunEndsWithoutLaunching) {
+    int argc = 0;
+    QtApplication application(argc, nullptr);
+    const auto delegate = std::make_shared<RecordingDelegate>();
+    application.setDelegate(delegate);
+    application.terminate();
+    // Whoever processes events meanwhile must not lose the quit.
+    QCoreApplication::processEvents();
+    const auto guard = failSafe();
+    EXPECT_EQ(application.run(), 0);
+    EXPECT_EQ(delegate->events, std::vector<std::string>{"terminate"});
+}
+
+TEST(QtApplication, TermAndIntSignalsQuitInOrder) {
+    for (const int signal : {SIGTERM, SIGINT}) {
+        SCOPED_TRACE(signal);
+        std::signal(signal, SIG_DFL);
+        int argc = 0;
+        auto application = std::make_unique<QtApplication>(argc, nullptr);
+        const auto delegate = std::make_shared<RecordingDelegate>();
+        delegate->onLaunch = [signal] { std::raise(signal); };
+        application->setDelegate(delegate);
+        const auto guard = failSafe();
+        EXPECT_EQ(application->run(), 0);
+        EXPECT_EQ(delegate->events, (std::vector<std::string>{"launch", "terminate"}));
+
+        struct sigaction after {};
+        ::sigaction(signal, nullptr, &after);
+        EXPECT_EQ(after.sa_handler, SIG_DFL) << "a second signal ends a quit that hangs";
+        application.reset();
+        ::sigaction(signal, nullptr, &after);
+        EXPECT_EQ(after.sa_handler, SIG_DFL);
+    }
+}
+
+TEST(QtApplication, IgnoredSignalStaysIgnored) {
+    std::signal(SIGINT, SIG_IGN);
+    {
+        int argc = 0;
+        QtApplication application(argc, nullptr);
+        struct sigaction during {};
+        ::sigaction(SIGINT, nullptr, &during);
+        EXPECT_EQ(during.sa_handler, SIG_IGN);
+        ::sigaction(SIGTERM, nullptr, &during);
+        EXPECT_NE(during.sa_handler, SIG_DFL);
+    }
+    std::signal(SIGINT, SIG_DFL);
+}
+
+TEST(QtApplication, X11IsPreferredOnWaylandUnlessThePlatformIsChosen) {
+    const struct {
+        const char* name;
+        std::optional<std::string> platform;
+        std::optional<std::string> waylandDisplay;
+        std::optional<std::string> sessionType;
+        std::optional<std::string> display;
+        std::optional<std::string> expected;
+    } rows[] = {
+        {"Wayland with XWayland", std::nullopt, "wayland-0", "wayland", ":0", "xcb"},
+        {"Wayland known by the session type only", std::nullopt, std::nullopt, "wayland", ":1", "xcb"},
+        {"user's choice kept", "wayland", "wayland-0", "wayland", ":0", "wayland"},
+        {"empty choice is no choice", "", "wayland-0", "wayland", ":0", "xcb"},
+        {"Wayland without XWayland", std::nullopt, "wayland-0", "wayland", std::nullopt, std::nullopt},
+        {"X11 session", std::nullopt, std::nullopt, "x11", ":0", std::nullopt},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const ScopedEnvironment platform("QT_QPA_PLATFORM", row.platform);
+        const ScopedEnvironment wayland("WAYLAND_DISPLAY", row.waylandDisplay);
+        const ScopedEnvironment session("XDG_SESSION_TYPE", row.sessionType);
+        const ScopedEnvironment display("DISPLAY", row.display);
+        preferX11OnWayland();
+        const char* chosen = std::getenv("QT_QPA_PLATFORM");
+        EXPECT_EQ(chosen != nullptr && *chosen != '\0' ? std::optional<std::string>(chosen) : std::nullopt,
+                  row.expected);
+    }
+}
+
+} // namespace
+} // namespace quenlitor::platform::qt
