@@ -29,9 +29,10 @@ done
 ldd "$(command -v busybox)" >/dev/null 2>&1 && die "busybox is not the static build; install busybox-static"
 
 # The test program, as the build tree has it.
-cmake --build "$build" --target alsa-binding-check || die "could not build alsa-binding-check in $build"
+cmake --build "$build" --target alsa-binding-check quenlitor-tokens || die "could not build alsa-binding-check in $build"
 check=$build/bin/alsa-binding-check
-[[ -x $check ]] || die "$check was not built"
+cli=$build/bin/quenlitor-tokens
+[[ -x $check && -x $cli ]] || die "$check or $cli was not built"
 
 # The kernel: the versioned package that linux-image-amd64 stands for, cached across runs.
 if [[ -n ${QUENLITOR_VM_CACHE:-} ]]; then
@@ -104,11 +105,12 @@ grep -q '^snd-seq.ko' "$rootfs/modules/order" || die "modprobe found no snd-seq 
 
 cp "$(command -v busybox)" "$rootfs/bin/busybox"
 strip --strip-debug -o "$rootfs/bin/alsa-binding-check" "$check"
-# The loader and every library the program needs, where the loader looks for them.
+strip --strip-debug -o "$rootfs/bin/quenlitor-tokens" "$cli"
+# The loader and every library the programs need, where the loader looks for them.
 while read -r library; do
   mkdir -p "$rootfs$(dirname "$library")"
   cp -L "$library" "$rootfs$library"
-done < <(ldd "$check" | awk '/=> \// {print $3} /^\t\// {print $1}')
+done < <(ldd "$check" "$cli" | awk '/=> \// {print $3} /^\t\// {print $1}' | sort -u)
 # Without it snd_seq_open("default") fails.
 cp /usr/share/alsa/alsa.conf "$rootfs/usr/share/alsa/alsa.conf"
 
@@ -129,6 +131,10 @@ ls /dev/snd | tr '\n' ' '
 echo
 HOME=/tmp /bin/alsa-binding-check --expect-virmidi
 echo "ALSA-VM check exit $?"
+# The command-line tool lists the sources through the same service.
+HOME=/tmp /bin/quenlitor-tokens listen --list >/tmp/sources
+echo "ALSA-VM listen exit $?"
+sed 's/^/ALSA-LIST /' /tmp/sources
 poweroff -f
 EOF
 chmod +x "$rootfs/init"
@@ -144,7 +150,7 @@ qemu_status=$?
 set -e
 finished=$(date +%s)
 
-tr -d '\r' <"$log" | grep -E '^(ALSA-CHECK|ALSA-VM)' || true
+tr -d '\r' <"$log" | grep -E '^(ALSA-CHECK|ALSA-VM|ALSA-LIST)' || true
 echo "alsa-vm-test: prepared in $((prepared - started))s, virtual machine ran $((finished - prepared))s"
 verdict=
 if [[ $qemu_status -eq 124 ]]; then
@@ -155,6 +161,8 @@ elif ! grep -q 'ALSA-CHECK DONE ok' "$log"; then
   verdict="the checks did not finish (kernel panic, crash or skip?)"
 elif ! grep -q 'ALSA-VM check exit 0' "$log"; then
   verdict="alsa-binding-check exited with an error"
+elif ! grep -q 'ALSA-VM listen exit 0' "$log" || ! tr -d '\r' <"$log" | grep -qP '^ALSA-LIST -?\d+\tconectada\t'; then
+  verdict="quenlitor-tokens listen --list failed or listed no connected source"
 fi
 if [[ -n $verdict ]]; then
   echo "alsa-vm-test: FAILED: $verdict; serial console log: $log" >&2

@@ -66,11 +66,11 @@ Arguments parseArguments(std::span<const std::string> args, std::span<const Opti
         }
         const std::size_t equals = arg.find('=');
         const std::string name = arg.substr(0, equals);
-        const auto spec = std::find_if(options.begin(), options.end(), [&](const OptionSpec& o) { return o.name == name; });
-        if (spec == options.end()) {
+        const auto known = std::find_if(options.begin(), options.end(), [&](const OptionSpec& o) { return o.name == name; });
+        if (known == options.end()) {
             throw UsageError("opción desconocida: " + arg);
         }
-        if (!spec->takesValue) {
+        if (!known->takesValue) {
             if (equals != std::string::npos) {
                 throw UsageError("la opción " + name + " no lleva valor");
             }

@@ -23,7 +23,7 @@ std::string environment(const char* name) {
     return value != nullptr ? value : "";
 }
 
-// The base directories of the XDG specification; relative entries are invalid and skipped.
+// The XDG base directories; relative entries are invalid and skipped.
 std::vector<fs::path> dataDirectories() {
     std::vector<fs::path> directories;
     fs::path home = environment("XDG_DATA_HOME");
