@@ -49,8 +49,9 @@ class Application {
 public:
     virtual ~Application() = default;
 
-    // The delegate lives as long as the application object.
-    virtual void setDelegate(std::shared_ptr<ApplicationDelegate> delegate) = 0;
+    // The delegate is held weakly (it usually holds the application): whoever sets it keeps it
+    // alive while the loop runs; a delegate that is gone is told nothing.
+    virtual void setDelegate(std::weak_ptr<ApplicationDelegate> delegate) = 0;
     // No window, no entry in the task bar or dock: the status item is the whole interface.
     virtual void setAccessoryActivationPolicy() = 0;
     // Runs the event loop: calls applicationDidFinishLaunching once it runs, and returns after

@@ -6,14 +6,6 @@
 namespace quenlitor::testing {
 namespace {
 
-std::string bytes(std::initializer_list<int> values) {
-    std::string text;
-    for (int v : values) {
-        text += static_cast<char>(v);
-    }
-    return text;
-}
-
 // A Standard MIDI File chunk: type, big-endian length, body.
 std::string chunk(const std::string& type, const std::string& body) {
     const auto n = body.size();

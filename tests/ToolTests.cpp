@@ -6,14 +6,6 @@
 namespace quenlitor::testing {
 namespace {
 
-std::string bytes(std::initializer_list<int> values) {
-    std::string text;
-    for (int v : values) {
-        text += static_cast<char>(v);
-    }
-    return text;
-}
-
 TEST(ToolDecode, PrintsOneLinePerMessage) {
     const auto result = runTool({"decode"}, bytes({0x90, 0x3C, 0x64, 0x40, 0x00, 0xF8, 0xB9, 0x7B, 0x00, 0xFF}));
     EXPECT_EQ(result.status, 0);

@@ -3,8 +3,8 @@
 namespace quenlitor::platform::memory {
 
 int MemoryApplication::run() {
-    if (m_delegate) {
-        m_delegate->applicationDidFinishLaunching();
+    if (const auto delegate = m_delegate.lock()) {
+        delegate->applicationDidFinishLaunching();
     }
     return 0;
 }
@@ -15,8 +15,8 @@ void MemoryApplication::terminate() {
         return;
     }
     terminated = true;
-    if (m_delegate) {
-        m_delegate->applicationWillTerminate();
+    if (const auto delegate = m_delegate.lock()) {
+        delegate->applicationWillTerminate();
     }
 }
 

@@ -52,13 +52,13 @@ private:
 // drives everything that follows by hand; terminate() runs the termination callback once.
 class MemoryApplication final : public Application {
 public:
-    void setDelegate(std::shared_ptr<ApplicationDelegate> delegate) override { m_delegate = std::move(delegate); }
+    void setDelegate(std::weak_ptr<ApplicationDelegate> delegate) override { m_delegate = std::move(delegate); }
     void setAccessoryActivationPolicy() override { accessory = true; }
     int run() override;
     void terminate() override;
     std::shared_ptr<StatusItem> makeStatusItem() override;
 
-    const std::shared_ptr<ApplicationDelegate>& delegate() const { return m_delegate; }
+    std::shared_ptr<ApplicationDelegate> delegate() const { return m_delegate.lock(); }
 
     bool accessory = false;
     bool statusItemsHaveButtons = true;
@@ -67,7 +67,7 @@ public:
     bool terminated = false;
 
 private:
-    std::shared_ptr<ApplicationDelegate> m_delegate;
+    std::weak_ptr<ApplicationDelegate> m_delegate;
 };
 
 } // namespace quenlitor::platform::memory

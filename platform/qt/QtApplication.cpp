@@ -111,7 +111,7 @@ void QtApplication::launch() {
         return;
     }
     m_launched = true;
-    if (const std::shared_ptr<ApplicationDelegate> delegate = m_delegate) {
+    if (const std::shared_ptr<ApplicationDelegate> delegate = m_delegate.lock()) {
         delegate->applicationDidFinishLaunching();
     }
 }
@@ -121,7 +121,7 @@ void QtApplication::finish() {
         return;
     }
     m_finished = true;
-    if (const std::shared_ptr<ApplicationDelegate> delegate = m_delegate) {
+    if (const std::shared_ptr<ApplicationDelegate> delegate = m_delegate.lock()) {
         delegate->applicationWillTerminate();
     }
 }

@@ -30,13 +30,13 @@ public:
     // Creates the QApplication after preferX11OnWayland(), or uses the one that exists. Only one
     // QtApplication at a time handles the signals. Both arguments must outlive the object.
     QtApplication(int& argc, char** argv);
-    // Destroys the delegate, and the Qt objects it leaves for deletion, before the QApplication.
+    // Forgets the delegate and deletes the Qt objects left for deletion, before the QApplication.
     ~QtApplication() override;
 
     QtApplication(const QtApplication&) = delete;
     QtApplication& operator=(const QtApplication&) = delete;
 
-    void setDelegate(std::shared_ptr<ApplicationDelegate> delegate) override { m_delegate = std::move(delegate); }
+    void setDelegate(std::weak_ptr<ApplicationDelegate> delegate) override { m_delegate = std::move(delegate); }
     // Nothing more to do than what the constructor did: a QApplication without windows shows in
     // no task bar, and the tray needs nothing else.
     void setAccessoryActivationPolicy() override;
@@ -59,7 +59,7 @@ private:
     bool m_quitRequested = false;
     bool m_launched = false;
     bool m_finished = false;
-    std::shared_ptr<ApplicationDelegate> m_delegate;
+    std::weak_ptr<ApplicationDelegate> m_delegate;
 };
 
 } // namespace quenlitor::platform::qt

@@ -21,6 +21,15 @@ struct ToolResult {
     std::string err;
 };
 
+// Raw bytes, written as numbers, as a string for standard input.
+inline std::string bytes(std::initializer_list<int> values) {
+    std::string text;
+    for (int v : values) {
+        text += static_cast<char>(v);
+    }
+    return text;
+}
+
 inline std::string shellQuote(const std::string& text) {
     std::string quoted = "'";
     for (char c : text) {
