@@ -39,10 +39,10 @@ bool ignoresData(std::uint8_t status) { return (status & 0xE0) == 0xC0; }
 void MIDIStreamDecoder::emit(std::uint8_t status, std::uint8_t d0, std::uint8_t d1, std::vector<MIDIMessage>& out) {
     const std::uint8_t hi = status & 0xF0;
     const std::ptrdiff_t channel = status & 0x0F;
-    if (hi == 0x90 || hi == 0x80) {
+    if ((hi & 0xE0) == 0x80) { // note off (0x8n) or note on (0x9n)
         // A note-on with velocity 0 releases too; the velocity has no other use. The kind is
         // chosen without a branch: whether a key goes down or up is as unpredictable as music.
-        const bool released = hi == 0x80 || d1 == 0;
+        const bool released = (hi == 0x80) | (d1 == 0);
         out.push_back(MIDIMessage(released ? MIDIMessage::Kind::noteOff : MIDIMessage::Kind::noteOn, d0, channel));
     } else if (hi == 0xB0 && (d0 == 123 || d0 == 120)) {
         out.push_back(MIDIMessage::allNotesOff(channel)); // all notes off, all sound off
@@ -62,17 +62,22 @@ void MIDIStreamDecoder::emit(std::uint8_t status, std::uint8_t d0, std::uint8_t 
     std::optional<std::uint8_t> first = m_data;
     bool sysex = m_sysex;
 
-    for (const std::uint8_t b : bytes) {
+    const std::size_t size = bytes.size();
+    for (std::size_t i = 0; i < size; ++i) {
+        const std::uint8_t b = bytes[i];
         if (b < 0x80) {
             if (skipData) {
                 continue;
             }
-            if (!first) {
+            if (first) {
+                emit(status, *first, b, out);
+                first.reset(); // running status: the next data bytes start a new message of this kind
+            } else if (i + 1 < size && bytes[i + 1] < 0x80) {
+                emit(status, b, bytes[i + 1], out); // the usual case: both data bytes at hand
+                ++i;
+            } else {
                 first = b;
-                continue;
             }
-            emit(status, *first, b, out);
-            first.reset(); // running status: the next data bytes start a new message of this kind
         } else if (b >= 0xF8) {
             if (b == 0xFF) {
                 status = 0;
