@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages this project builds and tests with, when any is missing.
-# Usage: scripts/bootstrap.sh [--ci]   (--ci adds what only CI needs: clang for fuzzing, the VM test tools)
+# Usage: scripts/bootstrap.sh [--ci]   (--ci adds what only CI needs: clang for fuzzing, the VM test tools,
+# the X server, tray host and X tools of the tray smoke test)
 set -euo pipefail
 
 packages=(
@@ -11,6 +12,7 @@ packages=(
 )
 if [[ "${1:-}" == "--ci" ]]; then
   packages+=(clang libclang-rt-14-dev qemu-system-x86 busybox-static cpio kmod)
+  packages+=(xvfb trayer xdotool x11-utils imagemagick time)
 fi
 
 missing=()

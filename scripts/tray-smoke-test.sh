@@ -1,0 +1,307 @@
+#!/usr/bin/env bash
+# End-to-end test of the tray application on a real X server: installs BUILD_DIR into a temporary
+# prefix, starts Xvfb on a free display number and Debian's trayer as the tray host, and runs the
+# installed application with a temporary HOME and XDG directories. It checks that the application
+# refuses to run without a tray, that its icon docks in the tray, that a right click opens a menu
+# that is drawn, that a second start exits at once with status 0 while the first keeps running,
+# and that SIGTERM ends the first cleanly. Xvfb, trayer and the application are stopped by process
+# id when the test ends, whatever the outcome.
+#
+# Usage: scripts/tray-smoke-test.sh [--screenshots DIR] [--footprint] BUILD_DIR
+#   --screenshots DIR  also saves DIR/bandeja.png (the tray with the icon) and DIR/menu.png
+#                      (the menu opened from it)
+#   --footprint        after the checks, measures start-up to the icon docked (one warm-up run,
+#                      then the median of QUENLITOR_FOOTPRINT_RUNS, default 9), the resident
+#                      memory after 5 s idle, /usr/bin/time -v's maximum resident set size, and
+#                      the context switches of all the application's threads over 10 s idle
+#                      (and over the next 60 s with QUENLITOR_FOOTPRINT_LONG=1)
+# Needs: xvfb trayer xdotool x11-utils imagemagick (time for --footprint); scripts/bootstrap.sh
+# --ci installs them. No MIDI sequencer is needed: without one the menu shows the MIDI error.
+set -uo pipefail
+screenshots=
+footprint=0
+while [[ $# -gt 0 ]]; do
+  case $1 in
+    --screenshots) screenshots=${2:?--screenshots needs a directory}; shift 2 ;;
+    --footprint) footprint=1; shift ;;
+    -*) echo "usage: $0 [--screenshots DIR] [--footprint] BUILD_DIR" >&2; exit 2 ;;
+    *) break ;;
+  esac
+done
+[[ $# -eq 1 ]] || { echo "usage: $0 [--screenshots DIR] [--footprint] BUILD_DIR" >&2; exit 2; }
+build=$(cd "$1" && pwd) || exit 2
+if [[ -n $screenshots ]]; then
+  mkdir -p "$screenshots" && screenshots=$(cd "$screenshots" && pwd) || exit 2
+fi
+
+tools=(Xvfb trayer xdotool xwininfo import identify cmake timeout)
+[[ $footprint -eq 1 ]] && tools+=(/usr/bin/time)
+for tool in "${tools[@]}"; do
+  command -v "$tool" >/dev/null || { echo "FAIL $tool is missing; run scripts/bootstrap.sh --ci"; exit 1; }
+done
+
+tmp=$(mktemp -d "${TMPDIR:-/tmp}/tray-smoke.XXXXXX")
+xvfb_pid=
+trayer_pid=
+app_pid=
+app_err=$tmp/app.err
+failed=0
+
+stop() {
+  local pid=$1
+  [[ -n $pid ]] || return 0
+  kill -TERM "$pid" 2>/dev/null || return 0
+  for _ in $(seq 40); do
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.05
+  done
+  kill -KILL "$pid" 2>/dev/null
+  wait "$pid" 2>/dev/null
+}
+
+cleanup() {
+  stop "$app_pid"
+  stop "$trayer_pid"
+  stop "$xvfb_pid"
+  if [[ $failed -ne 0 && -s $app_err ]]; then
+    echo "--- the application's standard error:"
+    cat "$app_err"
+    echo "---"
+  elif [[ $failed -ne 0 ]]; then
+    echo "(the application wrote nothing to standard error)"
+  fi
+  rm -rf "$tmp"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+pass() { echo "PASS $*"; }
+fail() {
+  echo "FAIL $*"
+  failed=1
+  exit 1
+}
+now_ms() { echo $(($(date +%s%N) / 1000000)); }
+
+# A zombie still answers kill -0: whether the process runs, as its state says.
+running() { [[ -r /proc/$1/stat ]] && ! awk '{exit $3 != "Z"}' "/proc/$1/stat" 2>/dev/null; }
+
+# Waits up to $1 seconds for process $2 to end; its exit status is in $exit_status.
+wait_exit() {
+  local deadline=$(($(now_ms) + $1 * 1000))
+  while running "$2"; do
+    (($(now_ms) < deadline)) || return 1
+    sleep 0.01
+  done
+  wait "$2"
+  exit_status=$?
+}
+
+# --- The installed layout.
+prefix=$tmp/prefix
+cmake --install "$build" --prefix "$prefix" >"$tmp/install.log" 2>&1 || { cat "$tmp/install.log"; fail "cmake --install $build"; }
+app=$prefix/bin/quenlitor-midi-texto
+for file in bin/quenlitor-midi-texto share/quenlitor-midi-texto/diccionario_acordes.json \
+  share/applications/quenlitor-midi-texto.desktop share/icons/hicolor/scalable/apps/quenlitor-midi-texto.svg; do
+  [[ -e $prefix/$file ]] || fail "the installation lacks $file"
+done
+pass "installed into a temporary prefix"
+
+# --- The X server, on the first free display number it finds itself.
+Xvfb -displayfd 3 -screen 0 640x400x24 -nolisten tcp 3>"$tmp/display" 2>"$tmp/xvfb.err" &
+xvfb_pid=$!
+for _ in $(seq 100); do
+  [[ -s $tmp/display ]] && break
+  running "$xvfb_pid" || break
+  sleep 0.05
+done
+[[ -s $tmp/display ]] || { cat "$tmp/xvfb.err"; fail "Xvfb did not start"; }
+DISPLAY=:$(head -n 1 "$tmp/display")
+export DISPLAY
+pass "Xvfb on display $DISPLAY"
+
+mkdir -p "$tmp/home" "$tmp/config" "$tmp/data" "$tmp/runtime"
+chmod 0700 "$tmp/runtime"
+session=(env -i PATH=/usr/bin:/bin LANG=C.UTF-8 DISPLAY="$DISPLAY" HOME="$tmp/home"
+  XDG_CONFIG_HOME="$tmp/config" XDG_DATA_HOME="$tmp/data" XDG_RUNTIME_DIR="$tmp/runtime"
+  XDG_DATA_DIRS="$prefix/share")
+
+# --- No tray yet: the application must say so and stop, not run invisibly.
+timeout 15 "${session[@]}" "$app" 2>"$tmp/no-tray.err"
+status=$?
+if [[ $status -ne 0 && $status -ne 124 && $(wc -l <"$tmp/no-tray.err") -ge 1 ]]; then
+  pass "without a tray it exits with status $status: $(head -n 1 "$tmp/no-tray.err")"
+else
+  cat "$tmp/no-tray.err" >"$app_err"
+  fail "without a tray the exit status is $status (124: still running after 15 s)"
+fi
+
+# --- The tray host: a panel on the top right, light grey.
+"${session[@]}" trayer --edge top --align right --widthtype pixel --width 160 --height 24 \
+  --SetDockType true --transparent true --alpha 0 --tint 0xdddddd >"$tmp/trayer.log" 2>&1 &
+trayer_pid=$!
+panel=
+for _ in $(seq 100); do
+  panel=$(xdotool search --classname '^panel$' 2>/dev/null | head -n 1)
+  [[ -n $panel ]] && break
+  sleep 0.05
+done
+[[ -n $panel ]] || { cat "$tmp/trayer.log"; fail "trayer did not show its panel"; }
+pass "trayer's panel is window $panel"
+# A desktop colour for the screenshots rather than Xvfb's black. ImageMagick's display sets the
+# root window's background and leaves; set before trayer starts, it would be lost.
+[[ -n $screenshots ]] && { display -window root -size 640x400 'xc:#4f5b66' >/dev/null 2>&1 || true; }
+
+# The application's icons docked in the panel: one window id per line.
+docked_icons() {
+  xwininfo -tree -id "$panel" 2>/dev/null | awk '/"quenlitor-midi-texto": \(.* 22x22\+/ {print $1}'
+}
+
+# The application's top-level windows that are shown, as "id x y width height" lines.
+shown_windows() {
+  local id
+  for id in $(xwininfo -root -children 2>/dev/null | awk '/\("quenlitor-midi-texto" "quenlitor-midi-texto"\)/ {print $1}'); do
+    xwininfo -id "$id" 2>/dev/null | awk -v id="$id" '
+      /Absolute upper-left X/ {x = $NF} /Absolute upper-left Y/ {y = $NF}
+      /Width:/ {w = $NF} /Height:/ {h = $NF} /Map State: IsViewable/ {shown = 1}
+      END {if (shown) print id, x, y, w, h}'
+  done
+}
+
+start_app() {
+  "${session[@]}" "$@" "$app" 2>>"$app_err" &
+  app_pid=$!
+}
+
+# --- The first instance: its icon docks.
+started=$(now_ms)
+start_app
+icon=
+while (($(now_ms) - started < 10000)); do
+  icon=$(docked_icons | head -n 1)
+  [[ -n $icon ]] && break
+  running "$app_pid" || break
+  sleep 0.01
+done
+[[ -n $icon ]] || fail "the icon did not dock in the tray within 10 s"
+pass "the icon docks in the tray as a 22x22 window ($icon) after $(($(now_ms) - started)) ms"
+sleep 0.3
+import -silent -window "$icon" "$tmp/icon.png" || fail "no screenshot of the icon"
+colours=$(identify -format '%k' "$tmp/icon.png")
+((colours > 1)) || fail "the icon is blank (one colour)"
+pass "the icon is drawn ($colours colours)"
+
+# --- A right click on the icon opens the menu.
+xdotool mousemove --window "$icon" 11 11 click 3
+menu=
+for _ in $(seq 100); do
+  menu=$(shown_windows | awk '$4 >= 100 && $5 >= 100' | head -n 1)
+  [[ -n $menu ]] && break
+  sleep 0.05
+done
+[[ -n $menu ]] || fail "no menu window appeared after a right click on the icon"
+read -r menu_id menu_x menu_y menu_width menu_height <<<"$menu"
+pass "a right click opens the menu: window $menu_id, ${menu_width}x${menu_height} at $menu_x,$menu_y"
+sleep 0.3
+import -silent -window "$menu_id" "$tmp/menu.png" || fail "no screenshot of the menu"
+colours=$(identify -format '%k' "$tmp/menu.png")
+((colours > 1)) || fail "the menu's screenshot is blank (one colour)"
+pass "the menu is drawn ($colours colours)"
+# Both screenshots show the top right corner of the screen, from the menu's left edge: with the
+# menu down to a little below it, without it the panel's strip.
+left=$((menu_x > 8 ? menu_x - 8 : 0))
+[[ -n $screenshots ]] &&
+  import -silent -window root -crop "$((640 - left))x$((menu_y + menu_height + 8))+${left}+0" +repage "$screenshots/menu.png"
+xdotool key Escape
+for _ in $(seq 60); do
+  [[ -z $(shown_windows | awk -v id="$menu_id" '$1 == id') ]] && break
+  sleep 0.05
+done
+[[ -z $(shown_windows | awk -v id="$menu_id" '$1 == id') ]] || fail "Escape did not close the menu"
+pass "Escape closes the menu"
+if [[ -n $screenshots ]]; then
+  # Away from the icon, so that no tool tip opens.
+  xdotool mousemove 20 380
+  sleep 0.3
+  import -silent -window root -crop "$((640 - left))x40+${left}+0" +repage "$screenshots/bandeja.png"
+  pass "screenshots saved: $screenshots/bandeja.png $screenshots/menu.png"
+fi
+
+# --- A second start quits at once, showing nothing.
+second_started=$(now_ms)
+timeout 10 "${session[@]}" "$app" 2>>"$app_err"
+status=$?
+elapsed=$(($(now_ms) - second_started))
+[[ $status -eq 0 ]] || fail "the second start ended with status $status (124: still running after 10 s)"
+((elapsed < 2000)) || fail "the second start took $elapsed ms to quit"
+running "$app_pid" || fail "the first instance stopped when the second started"
+icons=$(docked_icons | wc -l)
+[[ $icons -eq 1 ]] || fail "$icons icons in the tray after the second start"
+pass "a second start exits with status 0 after $elapsed ms; the first keeps running with its one icon"
+
+# --- SIGTERM: the same orderly quit as the menu's "Salir".
+terminated=$(now_ms)
+kill -TERM "$app_pid"
+wait_exit 2 "$app_pid" || fail "SIGTERM did not end the application within 2 s"
+elapsed=$(($(now_ms) - terminated))
+app_pid=
+[[ $exit_status -eq 0 ]] || fail "after SIGTERM the exit status is $exit_status"
+pass "SIGTERM ends it with status 0 after $elapsed ms"
+[[ -z $(docked_icons) ]] || fail "the icon stayed in the tray after the application ended"
+
+if [[ $footprint -eq 1 ]]; then
+  runs=${QUENLITOR_FOOTPRINT_RUNS:-9}
+  times=()
+  for run in $(seq 0 "$runs"); do
+    started=$(now_ms)
+    start_app
+    # As fine as xwininfo allows: a few milliseconds per look.
+    until [[ -n $(docked_icons) ]]; do
+      (($(now_ms) - started < 10000)) || fail "start-up run $run: the icon did not dock within 10 s"
+    done
+    ((run > 0)) && times+=($(($(now_ms) - started)))
+    kill -TERM "$app_pid"
+    wait_exit 5 "$app_pid" || fail "start-up run $run did not end"
+    app_pid=
+  done
+  sorted=$(printf '%s\n' "${times[@]}" | sort -n | tr '\n' ' ')
+  median=$(printf '%s\n' "${times[@]}" | sort -n | awk '{a[NR] = $1} END {print a[int((NR + 1) / 2)]}')
+  echo "FOOTPRINT start-up to icon docked, warm: median $median ms over $runs runs (ms: $sorted)"
+
+  start_app /usr/bin/time -v -o "$tmp/time.txt"
+  timer_pid=$app_pid
+  until [[ -n $(docked_icons) ]]; do
+    running "$timer_pid" || fail "the application under /usr/bin/time ended"
+    sleep 0.01
+  done
+  pid=
+  read -r pid _ <"/proc/$timer_pid/task/$timer_pid/children"
+  [[ -n $pid ]] || fail "no application process under /usr/bin/time"
+  # Stopping the application ends /usr/bin/time too; stopping time first would orphan it.
+  app_pid=$pid
+  sleep 5
+  switches() {
+    cat /proc/"$pid"/task/*/status 2>/dev/null | awk '/^(non)?voluntary_ctxt_switches/ {n += $2} END {print n}'
+  }
+  rss=$(awk '/^VmRSS/ {print $2, $3}' "/proc/$pid/status")
+  threads=$(awk '/^Threads/ {print $2}' "/proc/$pid/status")
+  at5=$(switches)
+  sleep 10
+  at15=$(switches)
+  echo "FOOTPRINT resident memory after 5 s idle (VmRSS): $rss; $threads threads"
+  echo "FOOTPRINT context switches of all threads, idle 5 s to 15 s after the icon docked: $((at15 - at5))"
+  if [[ -n ${QUENLITOR_FOOTPRINT_LONG:-} ]]; then
+    sleep 60
+    echo "FOOTPRINT context switches of all threads, idle 15 s to 75 s after the icon docked: $(($(switches) - at15))"
+  fi
+  kill -TERM "$pid"
+  wait_exit 5 "$timer_pid" || fail "the application under /usr/bin/time did not end"
+  app_pid=
+  echo "FOOTPRINT /usr/bin/time -v: $(grep -E 'Maximum resident set size' "$tmp/time.txt" | sed 's/^[[:space:]]*//')"
+fi
+
+if [[ -s $app_err ]]; then
+  echo "NOTE the application wrote to standard error:"
+  cat "$app_err"
+fi
+echo "tray-smoke-test: all checks passed"
