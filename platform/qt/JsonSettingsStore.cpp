@@ -1,6 +1,6 @@
 #include "JsonSettingsStore.hpp"
 
-#include "XdgDirectories.hpp"
+#include "platform/xdg/XdgDirectories.hpp"
 
 #include <QFile>
 #include <QSaveFile>

@@ -1,13 +1,13 @@
 #include "QtDesktop.hpp"
 
 #include "JsonSettingsStore.hpp"
-#include "LockFileRunningInstances.hpp"
+#include "platform/xdg/LockFileRunningInstances.hpp"
 #include "QtApplication.hpp"
 #include "QtClipboard.hpp"
 #include "QtMainQueue.hpp"
 #include "QtMenu.hpp"
 #include "QtStatusItem.hpp"
-#include "XdgBundleResources.hpp"
+#include "platform/xdg/XdgBundleResources.hpp"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -25,8 +25,8 @@ Desktop makeQtDesktop(int& argc, char** argv, std::shared_ptr<MIDIPlatform> midi
         .menus = std::make_shared<QtMenuFactory>(),
         .clipboard = std::make_shared<QtClipboard>(),
         .defaults = std::make_shared<JsonSettingsStore>(JsonSettingsStore::defaultPath()),
-        .bundle = std::make_shared<XdgBundleResources>(),
-        .runningInstances = std::make_shared<LockFileRunningInstances>(),
+        .bundle = std::make_shared<xdg::XdgBundleResources>(),
+        .runningInstances = std::make_shared<xdg::LockFileRunningInstances>(),
         .midi = std::move(midi),
         .mainQueue = std::make_shared<QtMainQueue>(),
     };

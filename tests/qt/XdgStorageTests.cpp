@@ -2,9 +2,9 @@
 
 #include "Error.hpp"
 #include "QtTestSupport.hpp"
-#include "platform/qt/LockFileRunningInstances.hpp"
-#include "platform/qt/XdgBundleResources.hpp"
-#include "platform/qt/XdgDirectories.hpp"
+#include "platform/xdg/LockFileRunningInstances.hpp"
+#include "platform/xdg/XdgBundleResources.hpp"
+#include "platform/xdg/XdgDirectories.hpp"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -49,6 +49,8 @@ namespace qt {
 namespace {
 
 using quenlitor::testing::readWhole;
+using xdg::LockFileRunningInstances;
+using xdg::XdgBundleResources;
 using quenlitor::testing::ScopedEnvironment;
 using quenlitor::testing::TemporaryFolder;
 
@@ -233,7 +235,7 @@ TEST(XdgBundleResources, ReadFileGivesTheBytesOrTheSystemsReason) {
     }
 }
 
-TEST(XdgBundleResources, DefaultSearchGoesFromTheExecutableToTheSystem) {
+TEST(XdgBundleResources, DefaultSearchGoesFromInstalledDataToTheBuildTree) {
     const ScopedEnvironment home("HOME", "/home/ana");
     const ScopedEnvironment dataHome("XDG_DATA_HOME", std::nullopt);
     const ScopedEnvironment dataDirs("XDG_DATA_DIRS", "/opt/datos:relativa::/usr/share/");
@@ -241,14 +243,15 @@ TEST(XdgBundleResources, DefaultSearchGoesFromTheExecutableToTheSystem) {
     ASSERT_TRUE(executable.has_value());
     EXPECT_EQ(
         XdgBundleResources::defaultSearchDirectories(),
-        (std::vector<std::filesystem::path>{*executable, "/home/ana/.local/share/quenlitor-midi-texto",
+        (std::vector<std::filesystem::path>{"/home/ana/.local/share/quenlitor-midi-texto",
                                             (*executable / "../share/quenlitor-midi-texto").lexically_normal(),
-                                            "/opt/datos/quenlitor-midi-texto", "/usr/share/quenlitor-midi-texto"}));
+                                            "/opt/datos/quenlitor-midi-texto", "/usr/share/quenlitor-midi-texto",
+                                            *executable}));
 
     const ScopedEnvironment noDataDirs("XDG_DATA_DIRS", "");
     const auto directories = XdgBundleResources::defaultSearchDirectories();
     ASSERT_GE(directories.size(), 2u);
-    EXPECT_EQ(std::vector(directories.end() - 2, directories.end()),
+    EXPECT_EQ(std::vector(directories.end() - 3, directories.end() - 1),
               (std::vector<std::filesystem::path>{"/usr/local/share/quenlitor-midi-texto",
                                                   "/usr/share/quenlitor-midi-texto"}));
 }

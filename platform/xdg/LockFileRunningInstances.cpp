@@ -1,6 +1,6 @@
 #include "LockFileRunningInstances.hpp"
 
-#include "XdgDirectories.hpp"
+#include "platform/xdg/XdgDirectories.hpp"
 
 #include <algorithm>
 #include <cerrno>
@@ -11,7 +11,7 @@
 #include <unistd.h>
 #include <utility>
 
-namespace quenlitor::platform::qt {
+namespace quenlitor::platform::xdg {
 
 namespace {
 
@@ -81,4 +81,4 @@ std::size_t LockFileRunningInstances::runningApplicationsWithBundleIdentifier(st
     return 1;
 }
 
-} // namespace quenlitor::platform::qt
+} // namespace quenlitor::platform::xdg

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-namespace quenlitor::platform::qt {
+namespace quenlitor::platform::xdg {
 
 // Running copies told apart by a lock: asking for an identifier takes an exclusive flock() on
 // "<identifier>.lock" in the user's runtime directory and keeps it until this object is
@@ -41,4 +41,4 @@ private:
     std::map<std::string, int, std::less<>> m_held;
 };
 
-} // namespace quenlitor::platform::qt
+} // namespace quenlitor::platform::xdg

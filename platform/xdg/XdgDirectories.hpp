@@ -8,7 +8,7 @@
 // Where a desktop application keeps its files on a free desktop, after the XDG Base Directory
 // rules: an environment variable that is unset, empty or not an absolute path is ignored and its
 // default is used instead.
-namespace quenlitor::platform::qt::xdg {
+namespace quenlitor::platform::xdg {
 
 // The folder the application's own files live in, under every base directory.
 inline constexpr std::string_view applicationFolder = "quenlitor-midi-texto";
@@ -26,4 +26,4 @@ std::optional<std::filesystem::path> runtimeDir();
 // The folder of the running executable, if the system tells.
 std::optional<std::filesystem::path> executableDirectory();
 
-} // namespace quenlitor::platform::qt::xdg
+} // namespace quenlitor::platform::xdg

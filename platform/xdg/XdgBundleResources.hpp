@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-namespace quenlitor::platform::qt {
+namespace quenlitor::platform::xdg {
 
 // The application's identity and data files as installed on a free desktop. A resource is
 // looked up by its file name in each search directory in turn; the first regular file found wins.
@@ -17,11 +17,11 @@ public:
 
     explicit XdgBundleResources(std::vector<std::filesystem::path> searchDirectories = defaultSearchDirectories());
 
-    // In this order: the executable's own folder, where a build tree keeps the data beside the
-    // programs; $XDG_DATA_HOME/quenlitor-midi-texto, where the user may put their own; the share
-    // folder of the prefix the executable is installed in (bin/../share/quenlitor-midi-texto), so
-    // an installation anywhere finds its own data; then each $XDG_DATA_DIRS entry's
-    // quenlitor-midi-texto folder. Repeated folders are dropped.
+    // The installed data first, then a build tree's: $XDG_DATA_HOME/quenlitor-midi-texto, where
+    // the user may put their own; the share folder of the prefix the executable is installed in
+    // (bin/../share/quenlitor-midi-texto), so an installation anywhere finds its own data; each
+    // $XDG_DATA_DIRS entry's quenlitor-midi-texto folder; then the executable's own folder, where
+    // a build tree keeps the data beside the programs. Repeated folders are dropped.
     static std::vector<std::filesystem::path> defaultSearchDirectories();
 
     std::optional<std::string> bundleIdentifier() const override;
@@ -38,4 +38,4 @@ private:
     std::vector<std::filesystem::path> m_searchDirectories;
 };
 
-} // namespace quenlitor::platform::qt
+} // namespace quenlitor::platform::xdg

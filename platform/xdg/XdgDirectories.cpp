@@ -1,4 +1,4 @@
-#include "XdgDirectories.hpp"
+#include "platform/xdg/XdgDirectories.hpp"
 
 #include <algorithm>
 #include <cstdlib>
@@ -7,7 +7,7 @@
 #include <system_error>
 #include <unistd.h>
 
-namespace quenlitor::platform::qt::xdg {
+namespace quenlitor::platform::xdg {
 
 namespace {
 
@@ -71,4 +71,4 @@ std::optional<std::filesystem::path> executableDirectory() {
     return executable.parent_path();
 }
 
-} // namespace quenlitor::platform::qt::xdg
+} // namespace quenlitor::platform::xdg

@@ -1,7 +1,7 @@
 #include "XdgBundleResources.hpp"
 
 #include "Error.hpp"
-#include "XdgDirectories.hpp"
+#include "platform/xdg/XdgDirectories.hpp"
 
 #include <algorithm>
 #include <cerrno>
@@ -12,7 +12,7 @@
 #include <unistd.h>
 #include <utility>
 
-namespace quenlitor::platform::qt {
+namespace quenlitor::platform::xdg {
 
 namespace {
 
@@ -53,15 +53,15 @@ std::vector<std::filesystem::path> XdgBundleResources::defaultSearchDirectories(
         }
     };
     const auto executableDirectory = xdg::executableDirectory();
-    if (executableDirectory) {
-        add(*executableDirectory);
-    }
     add(xdg::dataHome() / xdg::applicationFolder);
     if (executableDirectory) {
         add(*executableDirectory / ".." / "share" / xdg::applicationFolder);
     }
     for (const std::filesystem::path& dataDir : xdg::dataDirs()) {
         add(dataDir / xdg::applicationFolder);
+    }
+    if (executableDirectory) {
+        add(*executableDirectory);
     }
     return directories;
 }
@@ -114,4 +114,4 @@ std::vector<std::uint8_t> XdgBundleResources::readFile(const std::filesystem::pa
     }
 }
 
-} // namespace quenlitor::platform::qt
+} // namespace quenlitor::platform::xdg
