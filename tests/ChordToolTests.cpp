@@ -14,28 +14,6 @@ namespace {
 constexpr std::string_view oneChord = R"({"chords": [{"nombre": "", "obligatorias": [0, 4, 7]}]})";
 
 // Sets an environment variable for the tool runs of one test, and restores it afterwards.
-class EnvironmentVariable {
-public:
-    EnvironmentVariable(const char* name, const std::string& value) : m_name(name) {
-        if (const char* old = std::getenv(name)) {
-            m_old = old;
-        }
-        ::setenv(name, value.c_str(), 1);
-    }
-    ~EnvironmentVariable() {
-        if (m_old) {
-            ::setenv(m_name, m_old->c_str(), 1);
-        } else {
-            ::unsetenv(m_name);
-        }
-    }
-    EnvironmentVariable(const EnvironmentVariable&) = delete;
-    EnvironmentVariable& operator=(const EnvironmentVariable&) = delete;
-
-private:
-    const char* m_name;
-    std::optional<std::string> m_old;
-};
 
 TEST(ToolAnalyze, PrintsOneLineOfCompactJSON) {
     TemporaryDirectory directory;
@@ -155,13 +133,13 @@ TEST(ToolChords, InstalledDictionaryComesBeforeTheBuildsCopy) {
     install(shared, "compartido");
     {
         // A relative XDG_DATA_HOME is ignored for ~/.local/share; HOME points at an empty place.
-        const EnvironmentVariable user("HOME", home.path().string());
-        const EnvironmentVariable dataHome("XDG_DATA_HOME", "relativo");
-        const EnvironmentVariable dataDirs("XDG_DATA_DIRS", "relativo:" + shared.path().string());
+        const ScopedEnvironment user("HOME", home.path().string());
+        const ScopedEnvironment dataHome("XDG_DATA_HOME", "relativo");
+        const ScopedEnvironment dataDirs("XDG_DATA_DIRS", "relativo:" + shared.path().string());
         EXPECT_EQ(runTool({"analyze", "60", "64", "67"}).out.rfind(R"({"principal":"Ccompartido",)", 0), 0u);
 
         install(home, "personal");
-        const EnvironmentVariable personal("XDG_DATA_HOME", home.path().string());
+        const ScopedEnvironment personal("XDG_DATA_HOME", home.path().string());
         EXPECT_EQ(runTool({"analyze", "60", "64", "67"}).out.rfind(R"({"principal":"Cpersonal",)", 0), 0u);
         EXPECT_EQ(runTool({"check-dictionary"}).out, "2\n");
     }

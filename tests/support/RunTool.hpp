@@ -2,6 +2,8 @@
 
 // Runs the quenlitor-tokens executable as a user would, with bytes on standard input, and
 // captures its outputs and exit status.
+#include "support/Files.hpp"
+
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -37,35 +39,6 @@ inline std::string shellQuote(const std::string& text) {
     }
     return quoted + "'";
 }
-
-inline std::string readWhole(const std::filesystem::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream contents;
-    contents << file.rdbuf();
-    return contents.str();
-}
-
-// A directory of its own for each test, removed afterwards.
-class TemporaryDirectory {
-public:
-    TemporaryDirectory() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "quenlitor-test-XXXXXX").string();
-        m_path = ::mkdtemp(pattern.data());
-    }
-    ~TemporaryDirectory() { std::filesystem::remove_all(m_path); }
-    TemporaryDirectory(const TemporaryDirectory&) = delete;
-    TemporaryDirectory& operator=(const TemporaryDirectory&) = delete;
-
-    const std::filesystem::path& path() const { return m_path; }
-    std::filesystem::path write(const std::string& name, const std::string& contents) const {
-        const auto file = m_path / name;
-        std::ofstream(file, std::ios::binary) << contents;
-        return file;
-    }
-
-private:
-    std::filesystem::path m_path;
-};
 
 inline ToolResult runTool(const std::vector<std::string>& args, const std::string& input = {}) {
     TemporaryDirectory directory;

@@ -1,0 +1,162 @@
+// The free desktop's plain parts: data files found through the XDG directories, and the
+// single-instance lock.
+#include "platform/xdg/LockFileRunningInstances.hpp"
+#include "platform/xdg/XdgBundleResources.hpp"
+#include "platform/xdg/XdgDirectories.hpp"
+
+#include "Error.hpp"
+#include "support/Files.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace quenlitor::platform::xdg {
+namespace {
+
+using quenlitor::testing::readWhole;
+using quenlitor::testing::ScopedEnvironment;
+using quenlitor::testing::TemporaryDirectory;
+
+TEST(XdgBundleResources, FirstFolderHoldingTheResourceWins) {
+    const TemporaryDirectory folder;
+    folder.write("b/diccionario_acordes.json", "b");
+    folder.write("c/diccionario_acordes.json", "c");
+    std::filesystem::create_directories(folder.path() / "a" / "otro.json");
+    const XdgBundleResources bundle(
+        {folder.path() / "a", folder.path() / "missing", folder.path() / "b", folder.path() / "c"});
+
+    EXPECT_EQ(bundle.urlForResource("diccionario_acordes", "json"), folder.path() / "b" / "diccionario_acordes.json");
+    EXPECT_EQ(bundle.urlForResource("otro", "json"), std::nullopt) << "a folder is no resource";
+    EXPECT_EQ(bundle.urlForResource("diccionario_acordes", "txt"), std::nullopt);
+    for (const auto& [name, extension] :
+         std::vector<std::pair<std::string, std::string>>{{"../b/diccionario_acordes", "json"},
+                                                          {"b/diccionario_acordes", "json"},
+                                                          {"diccionario_acordes", "json/.."},
+                                                          {"..", ""},
+                                                          {"", "json"}}) {
+        SCOPED_TRACE(name + "." + extension);
+        EXPECT_EQ(bundle.urlForResource(name, extension), std::nullopt);
+    }
+    EXPECT_EQ(bundle.bundleIdentifier(), "local.quenlitor.midi-texto");
+}
+
+TEST(XdgBundleResources, ReadFileGivesTheBytesOrTheSystemsReason) {
+    const TemporaryDirectory folder;
+    const std::string contents("{\"chords\": []}\n\0fin", 19);
+    const auto file = folder.write("diccionario_acordes.json", contents);
+    const XdgBundleResources bundle({folder.path()});
+    const std::vector<std::uint8_t> bytes = bundle.readFile(file);
+    EXPECT_EQ(std::string(bytes.begin(), bytes.end()), contents);
+    EXPECT_TRUE(bundle.readFile(folder.write("vacío.json", "")).empty());
+
+    const struct {
+        std::filesystem::path path;
+        int number;
+    } failures[] = {{folder.path() / "no-existe.json", ENOENT}, {folder.path(), EISDIR}};
+    for (const auto& failure : failures) {
+        SCOPED_TRACE(failure.path.string());
+        try {
+            bundle.readFile(failure.path);
+            ADD_FAILURE() << "no error";
+        } catch (const Error& error) {
+            EXPECT_EQ(error.domain(), "posix");
+            EXPECT_EQ(error.code(), failure.number);
+            EXPECT_EQ(error.description(), failure.path.string() + ": " + std::strerror(failure.number));
+        }
+    }
+}
+
+TEST(XdgBundleResources, DefaultSearchGoesFromInstalledDataToTheBuildTree) {
+    const ScopedEnvironment home("HOME", "/home/ana");
+    const ScopedEnvironment dataHome("XDG_DATA_HOME", std::nullopt);
+    const ScopedEnvironment dataDirs("XDG_DATA_DIRS", "/opt/datos:relativa::/usr/share/");
+    const auto executable = xdg::executableDirectory();
+    ASSERT_TRUE(executable.has_value());
+    EXPECT_EQ(
+        XdgBundleResources::defaultSearchDirectories(),
+        (std::vector<std::filesystem::path>{"/home/ana/.local/share/quenlitor-midi-texto",
+                                            (*executable / "../share/quenlitor-midi-texto").lexically_normal(),
+                                            "/opt/datos/quenlitor-midi-texto", "/usr/share/quenlitor-midi-texto",
+                                            *executable}));
+
+    const ScopedEnvironment noDataDirs("XDG_DATA_DIRS", "");
+    const auto directories = XdgBundleResources::defaultSearchDirectories();
+    ASSERT_GE(directories.size(), 2u);
+    EXPECT_EQ(std::vector(directories.end() - 3, directories.end() - 1),
+              (std::vector<std::filesystem::path>{"/usr/local/share/quenlitor-midi-texto",
+                                                  "/usr/share/quenlitor-midi-texto"}));
+}
+
+TEST(LockFileRunningInstances, SecondHolderIsRefusedUntilTheFirstLetsGo) {
+    const TemporaryDirectory folder;
+    auto first = std::make_unique<LockFileRunningInstances>(folder.path());
+    LockFileRunningInstances second(folder.path());
+    const std::string identifier(XdgBundleResources::identifier);
+
+    EXPECT_EQ(first->runningApplicationsWithBundleIdentifier(identifier), 1u);
+    EXPECT_EQ(first->runningApplicationsWithBundleIdentifier(identifier), 1u) << "asking again keeps the lock";
+    EXPECT_EQ(second.runningApplicationsWithBundleIdentifier(identifier), 2u);
+    EXPECT_EQ(second.runningApplicationsWithBundleIdentifier("otra.aplicacion"), 1u);
+    EXPECT_EQ(readWhole(first->lockPath(identifier)), std::to_string(::getpid()) + "\n");
+
+    first.reset();
+    EXPECT_EQ(second.runningApplicationsWithBundleIdentifier(identifier), 1u);
+    EXPECT_EQ(second.lockPath("a/b"), folder.path() / "a_b.lock");
+}
+
+TEST(LockFileRunningInstances, LockGoesWithAProcessThatDies) {
+    const TemporaryDirectory folder;
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        LockFileRunningInstances holder(folder.path());
+        const char answer =
+            holder.runningApplicationsWithBundleIdentifier("local.quenlitor.midi-texto") == 1 ? '1' : '2';
+        [[maybe_unused]] const ssize_t written = ::write(ready[1], &answer, 1);
+        ::pause();
+        ::_exit(0);
+    }
+    ::close(ready[1]);
+    char answer = 0;
+    ASSERT_EQ(::read(ready[0], &answer, 1), 1);
+    ::close(ready[0]);
+    EXPECT_EQ(answer, '1');
+
+    LockFileRunningInstances instances(folder.path());
+    EXPECT_EQ(instances.runningApplicationsWithBundleIdentifier("local.quenlitor.midi-texto"), 2u);
+    ::kill(child, SIGKILL);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_EQ(instances.runningApplicationsWithBundleIdentifier("local.quenlitor.midi-texto"), 1u)
+        << "a killed holder leaves no stale lock";
+}
+
+TEST(LockFileRunningInstances, FolderOthersCanWriteIntoIsNotTrusted) {
+    const TemporaryDirectory folder;
+    const auto shared = folder.path() / "compartida";
+    std::filesystem::create_directory(shared);
+    ::chmod(shared.c_str(), 01777);
+    LockFileRunningInstances first(shared);
+    LockFileRunningInstances second(shared);
+    EXPECT_EQ(first.runningApplicationsWithBundleIdentifier("local.quenlitor.midi-texto"), 1u);
+    EXPECT_EQ(second.runningApplicationsWithBundleIdentifier("local.quenlitor.midi-texto"), 1u);
+    EXPECT_FALSE(std::filesystem::exists(first.lockPath("local.quenlitor.midi-texto")));
+
+    // A missing folder is made, private.
+    LockFileRunningInstances made(folder.path() / "nueva");
+    EXPECT_EQ(made.runningApplicationsWithBundleIdentifier("local.quenlitor.midi-texto"), 1u);
+    struct stat status {};
+    ASSERT_EQ(::stat((folder.path() / "nueva").c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0700u);
+}
+
+} // namespace
+} // namespace quenlitor::platform::xdg
