@@ -2,6 +2,7 @@
 // built from the input, and its result keeps its promises: at most four alternatives, all
 // different and none equal to the principal name, intervals holding 0 whenever a chord is named,
 // the bass the lowest note, and nothing changed by the order of the notes.
+#include "FuzzSupport.hpp"
 #include "ChordRecognizer.hpp"
 
 #include <algorithm>
@@ -11,14 +12,10 @@
 #include <sstream>
 
 using namespace quenlitor;
+using quenlitor::fuzz::check;
+using quenlitor::fuzz::Bytes;
 
 namespace {
-
-void check(bool condition) {
-    if (!condition) {
-        std::abort();
-    }
-}
 
 const ChordRecognizer& shipped() {
     static const auto recognizer = [] {
@@ -29,26 +26,6 @@ const ChordRecognizer& shipped() {
     }();
     return *recognizer;
 }
-
-class Bytes {
-public:
-    Bytes(const std::uint8_t* data, std::size_t size) : m_data(data), m_size(size) {}
-    bool empty() const { return m_at >= m_size; }
-    std::uint8_t next() { return m_at < m_size ? m_data[m_at++] : 0; }
-    std::uint16_t twelveBits() { return static_cast<std::uint16_t>((next() << 8 | next()) & 0xFFF); }
-    std::int64_t integer() {
-        std::uint64_t value = 0;
-        for (int i = 0; i < 8; ++i) {
-            value = value << 8 | next();
-        }
-        return static_cast<std::int64_t>(value);
-    }
-
-private:
-    const std::uint8_t* m_data;
-    std::size_t m_size;
-    std::size_t m_at = 0;
-};
 
 std::vector<std::ptrdiff_t> members(std::uint16_t mask) {
     std::vector<std::ptrdiff_t> values;

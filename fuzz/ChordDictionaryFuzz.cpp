@@ -2,6 +2,7 @@
 // else. Input that starts with a zero byte instead drives a dictionary written from fuzzed values
 // of every right and wrong type: it must load exactly when every value has the right type and
 // there is an entry, keeping the values normalised, and fail with the right error otherwise.
+#include "FuzzSupport.hpp"
 #include "ChordRecognizer.hpp"
 #include "Error.hpp"
 
@@ -11,32 +12,10 @@
 #include <string>
 
 using namespace quenlitor;
+using quenlitor::fuzz::check;
+using quenlitor::fuzz::Bytes;
 
 namespace {
-
-void check(bool condition) {
-    if (!condition) {
-        std::abort();
-    }
-}
-
-class Bytes {
-public:
-    Bytes(const std::uint8_t* data, std::size_t size) : m_data(data), m_size(size) {}
-    std::uint8_t next() { return m_at < m_size ? m_data[m_at++] : 0; }
-    std::int64_t integer() {
-        std::uint64_t value = 0;
-        for (int i = 0; i < 8; ++i) {
-            value = value << 8 | next();
-        }
-        return static_cast<std::int64_t>(value);
-    }
-
-private:
-    const std::uint8_t* m_data;
-    std::size_t m_size;
-    std::size_t m_at = 0;
-};
 
 bool wellFormed(const std::vector<int>& intervals) {
     for (std::size_t i = 0; i < intervals.size(); ++i) {

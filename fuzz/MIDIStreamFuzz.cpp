@@ -1,19 +1,15 @@
 // Decoding any bytes never fails; cutting the stream anywhere gives the messages of decoding it
 // whole; every message is well formed; a session fed the messages keeps its invariant.
+#include "FuzzSupport.hpp"
 #include "MIDIStream.hpp"
 
 #include <algorithm>
 #include <cstdlib>
 
 using namespace quenlitor;
+using quenlitor::fuzz::check;
 
 namespace {
-
-void check(bool condition) {
-    if (!condition) {
-        std::abort();
-    }
-}
 
 bool wellFormed(const MIDIMessage& m) {
     const bool channelOk = m.channel() >= 0 && m.channel() <= 15;

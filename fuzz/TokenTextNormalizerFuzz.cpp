@@ -1,6 +1,7 @@
 // Any bytes, well-formed UTF-8 or not, give well-formed UTF-8 from `title` and `token`, never a
 // code point of the removal set; a title never holds U+0022 nor starts or ends with whitespace;
 // a token that does not open with a quotation mark is exactly its canonical text.
+#include "FuzzSupport.hpp"
 #include "TokenTextNormalizer.hpp"
 
 #include <unicode/utf8.h>
@@ -12,14 +13,9 @@
 #include <vector>
 
 using namespace quenlitor;
+using quenlitor::fuzz::check;
 
 namespace {
-
-void check(bool condition) {
-    if (!condition) {
-        std::abort();
-    }
-}
 
 // The code points of `text`; aborts on an ill-formed sequence.
 std::vector<char32_t> codePoints(std::string_view text) {
