@@ -5,28 +5,19 @@
 // writer does. Compare the ratios across machines.
 #include "CaptureController.hpp"
 #include "ChordRecognizer.hpp"
+#include "ShippedDictionary.hpp"
 #include "platform/memory/MemoryClipboard.hpp"
 
 #include <benchmark/benchmark.h>
 
 #include <array>
 #include <chrono>
-#include <fstream>
-#include <sstream>
 
 namespace {
 
 using namespace quenlitor;
 
-std::shared_ptr<const ChordRecognizer> shippedRecognizer() {
-    static const auto recognizer = [] {
-        std::ifstream file(QUENLITOR_SOURCE_DIR "/resources/diccionario_acordes.json", std::ios::binary);
-        std::ostringstream contents;
-        contents << file.rdbuf();
-        return ChordRecognizer::create(contents.str());
-    }();
-    return recognizer;
-}
+using quenlitor::bench::shippedRecognizer;
 
 const std::vector<std::ptrdiff_t> cmaj7{60, 64, 67, 71};
 

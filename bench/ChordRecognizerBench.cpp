@@ -3,37 +3,24 @@
 // masks, which is what analyze would cost without its load-time table. Compare the ratios, not
 // the times, across machines.
 #include "ChordRecognizer.hpp"
+#include "ShippedDictionary.hpp"
 
 #include <benchmark/benchmark.h>
 #include <nlohmann/json.hpp>
 
 #include <filesystem>
-#include <fstream>
 #include <random>
 #include <set>
-#include <sstream>
 
 namespace {
 
 using quenlitor::ChordRecognizer;
 using Notes = std::vector<std::ptrdiff_t>;
 
-std::string readWhole(const std::filesystem::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream contents;
-    contents << file.rdbuf();
-    return contents.str();
-}
+using quenlitor::bench::readWhole;
 
-const std::string& dictionaryText() {
-    static const std::string text = readWhole(QUENLITOR_SOURCE_DIR "/resources/diccionario_acordes.json");
-    return text;
-}
-
-const ChordRecognizer& recognizer() {
-    static const auto shared = ChordRecognizer::create(dictionaryText());
-    return *shared;
-}
+const ChordRecognizer& recognizer() { return *quenlitor::bench::shippedRecognizer(); }
+const std::string& dictionaryText() { return quenlitor::bench::shippedDictionaryText(); }
 
 // 10,000 sets of 3 to 6 distinct notes in 36..96: the shared corpus when it is there, otherwise
 // sets of the same kind from a fixed seed.

@@ -28,14 +28,16 @@ void CaptureController::receive(const MIDIMessage& message, std::uint32_t source
     if (m_paused) {
         return;
     }
-    const bool gestureUnderway = !m_session.capturedNotes().empty();
+    // Asked only where it matters: every other message is spared building the list of notes.
+    const bool cancelsAGesture =
+        message.kind() == MIDIMessage::Kind::allNotesOff && !m_session.capturedNotes().empty();
     if (const auto notes = m_session.receive(message, source)) {
         finishGesture(*notes);
     } else if (const auto held = m_session.heldNotes(); !held.empty()) {
         m_status = playingStatus(held);
     } else if (message.kind() == MIDIMessage::Kind::reset) {
         m_status = resetStatus;
-    } else if (message.kind() == MIDIMessage::Kind::allNotesOff && gestureUnderway) {
+    } else if (cancelsAGesture) {
         // The gesture was thrown away: the status must not go on naming keys that are no
         // longer held. With nothing underway the last "Copiado" line stays, since senders
         // often emit all-notes-off on every channel when they stop.
