@@ -1,5 +1,6 @@
 #include "ChordRecognizer.hpp"
 
+#include "ChordDictionaryDecoding.hpp"
 #include "Error.hpp"
 
 #include <nlohmann/json.hpp>
@@ -7,8 +8,6 @@
 #include <unicode/unistr.h>
 
 #include <algorithm>
-#include <cmath>
-#include <limits>
 #include <numeric>
 #include <ostream>
 #include <unordered_map>
@@ -48,82 +47,6 @@ std::string joined(const std::vector<int>& values) {
         text += (text.empty() ? "" : ",") + std::to_string(value);
     }
     return text;
-}
-
-// Decoding failures keep the JSON library's own id and message.
-template <typename Decode>
-auto decoding(Decode&& decode) {
-    try {
-        return decode();
-    } catch (const Json::exception& error) {
-        throw Error("JSON", error.id, error.what());
-    }
-}
-
-// The pitch class of one element of an interval array. A number written with a fraction or an
-// exponent counts when its value is a whole number ("7.0", "1e1"), as common JSON decoders read
-// it; a fraction, a number beyond 64 bits and any other type are failures of the whole file.
-int pitchClassOf(const Json& value) {
-    std::int64_t number = 0;
-    switch (value.type()) {
-    case Json::value_t::number_integer:
-        number = value.get<std::int64_t>();
-        break;
-    case Json::value_t::number_unsigned:
-        if (value.get<std::uint64_t>() > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
-            throw Json::out_of_range::create(406, "number overflow: " + value.dump() + " does not fit in 64 bits",
-                                             &value);
-        }
-        number = value.get<std::int64_t>();
-        break;
-    case Json::value_t::number_float: {
-        const double real = value.get<double>();
-        if (std::trunc(real) != real) {
-            throw Json::type_error::create(302, "type must be an integer, but is " + value.dump(), &value);
-        }
-        if (real < -0x1p63 || real >= 0x1p63) {
-            throw Json::out_of_range::create(406, "number overflow: " + value.dump() + " does not fit in 64 bits",
-                                             &value);
-        }
-        number = static_cast<std::int64_t>(real);
-        break;
-    }
-    default:
-        throw Json::type_error::create(302, std::string("type must be number, but is ") + value.type_name(), &value);
-    }
-    const auto remainder = static_cast<int>(number % 12);
-    return remainder < 0 ? remainder + 12 : remainder;
-}
-
-const Json* member(const Json& object, const char* key) {
-    const auto found = object.find(key);
-    return found == object.end() || found->is_null() ? nullptr : &*found;
-}
-
-std::vector<std::ptrdiff_t> intervalsOf(const Json& object, const char* key) {
-    const Json* array = member(object, key);
-    if (array == nullptr) {
-        return {};
-    }
-    if (!array->is_array()) {
-        throw Json::type_error::create(302, std::string("type must be array, but is ") + array->type_name(), array);
-    }
-    std::vector<std::ptrdiff_t> values;
-    values.reserve(array->size());
-    for (const Json& value : *array) {
-        values.push_back(pitchClassOf(value));
-    }
-    return values;
-}
-
-ChordPattern decodePattern(const Json& object) {
-    if (!object.is_object()) {
-        throw Json::type_error::create(302, std::string("type must be object, but is ") + object.type_name(), &object);
-    }
-    const Json* name = member(object, "nombre");
-    const Json* isCustom = member(object, "is_custom");
-    return ChordPattern(name != nullptr ? name->get<std::string>() : std::string{}, intervalsOf(object, "obligatorias"),
-                        intervalsOf(object, "opcionales"), isCustom != nullptr && isCustom->get<bool>());
 }
 
 bool isASCII(const std::string& text) {
@@ -196,7 +119,7 @@ ChordPattern::ChordPattern(std::string name, std::vector<std::ptrdiff_t> require
       m_isCustom(isCustom) {}
 
 ChordPattern ChordPattern::fromJSON(std::string_view json) {
-    return decoding([&] { return decodePattern(Json::parse(json)); });
+    return dictionary::decodeEntry(json);
 }
 
 std::string ChordPattern::toJSON() const {
@@ -235,20 +158,7 @@ void PrintTo(const ChordAnalysis& analysis, std::ostream* out) {
 }
 
 std::shared_ptr<const ChordRecognizer> ChordRecognizer::create(std::span<const std::uint8_t> dictionary) {
-    std::vector<ChordPattern> patterns = decoding([&] {
-        const Json document = Json::parse(dictionary.data(), dictionary.data() + dictionary.size());
-        const Json& chords = document.at("chords");
-        if (!chords.is_array()) {
-            throw Json::type_error::create(302, std::string("type must be array, but is ") + chords.type_name(),
-                                           &chords);
-        }
-        std::vector<ChordPattern> decoded;
-        decoded.reserve(chords.size());
-        for (const Json& chord : chords) {
-            decoded.push_back(decodePattern(chord));
-        }
-        return decoded;
-    });
+    std::vector<ChordPattern> patterns = dictionary::decodeDocument(dictionary);
     if (patterns.empty()) {
         throw Error("QuenlitorMIDI", 1, "El diccionario de acordes está vacío.");
     }

@@ -60,8 +60,9 @@ public:
     // One chord object of the dictionary format: "nombre" (string), "obligatorias" and
     // "opcionales" (arrays of integers), "is_custom" (boolean); an absent key or null takes the
     // default (empty name, no intervals, false) and other keys are ignored. Throws Error (domain
-    // "JSON", the JSON library's error id and message) when the text is not one JSON object or a
-    // key holds a value of the wrong type.
+    // "JSON", the JSON library's error id, a Spanish description naming the place) when the text
+    // is not one JSON object or a key holds a value of the wrong type, and (domain
+    // "QuenlitorMIDI", code 2) when the name holds control or bidirectional-override characters.
     static ChordPattern fromJSON(std::string_view json);
     // The object with all four keys, in the order above, holding the normalised lists; compact.
     std::string toJSON() const;
@@ -117,8 +118,9 @@ class ChordRecognizer {
 public:
     // Decodes and keeps the dictionary: a JSON object whose "chords" array holds chord objects
     // (see ChordPattern::fromJSON), kept in file order without further checks. Throws Error: the
-    // JSON library's id and message (domain "JSON") when the bytes are not such a document, or
-    // domain "QuenlitorMIDI", code 1, "El diccionario de acordes está vacío." for an empty array.
+    // JSON library's id and a Spanish description of what is wrong and where (domain "JSON") when
+    // the bytes are not such a document, the errors of fromJSON for an entry, or domain
+    // "QuenlitorMIDI", code 1, "El diccionario de acordes está vacío." for an empty array.
     static std::shared_ptr<const ChordRecognizer> create(std::span<const std::uint8_t> dictionary);
     static std::shared_ptr<const ChordRecognizer> create(std::span<const std::byte> dictionary);
     static std::shared_ptr<const ChordRecognizer> create(std::string_view dictionary);

@@ -1,0 +1,209 @@
+#include "ChordDictionaryDecoding.hpp"
+
+#include "Error.hpp"
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace quenlitor::dictionary {
+
+namespace {
+
+using Json = nlohmann::json;
+
+// The JSON library's error ids, kept as the codes of the errors.
+constexpr long parseErrorCode = 101;
+constexpr long wrongTypeCode = 302;
+constexpr long notAnObjectCode = 304;
+constexpr long missingKeyCode = 403;
+constexpr long overflowCode = 406;
+
+// Where in the document a value sits, as a user reads it: "chords[4].obligatorias[2]".
+class Path {
+public:
+    Path() = default;
+    Path member(std::string_view key) const { return Path(m_text + (m_text.empty() ? "" : ".") + std::string(key)); }
+    Path element(std::size_t index) const { return Path(m_text + "[" + std::to_string(index) + "]"); }
+    std::string where() const { return m_text.empty() ? "la raíz del documento" : m_text; }
+
+private:
+    explicit Path(std::string text) : m_text(std::move(text)) {}
+    std::string m_text;
+};
+
+struct Subject {
+    const char* text; // "El diccionario de acordes", "La entrada de acorde"
+};
+
+[[noreturn]] void fail(long code, const Subject& subject, const std::string& what) {
+    throw Error("JSON", code, std::string(subject.text) + " " + what);
+}
+
+[[noreturn]] void wrongType(const Subject& subject, const Path& path) {
+    fail(wrongTypeCode, subject, "tiene un valor de tipo incorrecto en " + path.where() + ".");
+}
+
+// Line and column (in characters) of the byte at `offset`, both counted from 1.
+std::pair<std::size_t, std::size_t> lineAndColumn(std::string_view text, std::size_t offset) {
+    offset = std::min(offset, text.size());
+    const std::string_view before = text.substr(0, offset);
+    const std::size_t lineStart = before.rfind('\n') == std::string_view::npos ? 0 : before.rfind('\n') + 1;
+    const auto line = static_cast<std::size_t>(std::count(before.begin(), before.end(), '\n')) + 1;
+    // UTF-8 continuation bytes do not start a character.
+    const auto characters = static_cast<std::size_t>(std::count_if(
+        before.begin() + static_cast<std::ptrdiff_t>(lineStart), before.end(),
+        [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
+    return {line, characters + 1};
+}
+
+Json parse(std::string_view text, const Subject& subject) {
+    try {
+        return Json::parse(text.begin(), text.end());
+    } catch (const Json::parse_error& error) {
+        // The library points one past the character it stopped at.
+        const auto [line, column] = lineAndColumn(text, error.byte > 0 ? error.byte - 1 : 0);
+        fail(error.id, subject,
+             "no es JSON válido (línea " + std::to_string(line) + ", columna " + std::to_string(column) + ").");
+    }
+}
+
+// The pitch class of one element of an interval array. A number written with a fraction or an
+// exponent counts when its value is whole ("7.0", "1e1"), as common JSON decoders read it; a
+// fraction, a number beyond 64 bits and any other type fail the whole file.
+int pitchClassOf(const Json& value, const Subject& subject, const Path& path) {
+    const auto tooLarge = [&] { fail(overflowCode, subject, "tiene un número demasiado grande en " + path.where() + "."); };
+    std::int64_t number = 0;
+    switch (value.type()) {
+    case Json::value_t::number_integer:
+        number = value.get<std::int64_t>();
+        break;
+    case Json::value_t::number_unsigned:
+        if (value.get<std::uint64_t>() > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
+            tooLarge();
+        }
+        number = value.get<std::int64_t>();
+        break;
+    case Json::value_t::number_float: {
+        const double real = value.get<double>();
+        if (std::trunc(real) != real) {
+            fail(wrongTypeCode, subject, "tiene un número que no es entero en " + path.where() + ".");
+        }
+        if (real < -0x1p63 || real >= 0x1p63) {
+            tooLarge();
+        }
+        number = static_cast<std::int64_t>(real);
+        break;
+    }
+    default:
+        wrongType(subject, path);
+    }
+    return ChordRecognizer::pitchClass(static_cast<std::ptrdiff_t>(number % 12));
+}
+
+// A key that is absent or null takes its default.
+const Json* member(const Json& object, const char* key) {
+    const auto found = object.find(key);
+    return found == object.end() || found->is_null() ? nullptr : &*found;
+}
+
+std::vector<std::ptrdiff_t> intervalsOf(const Json& object, const char* key, const Subject& subject, const Path& path) {
+    const Json* array = member(object, key);
+    if (array == nullptr) {
+        return {};
+    }
+    const Path arrayPath = path.member(key);
+    if (!array->is_array()) {
+        wrongType(subject, arrayPath);
+    }
+    std::vector<std::ptrdiff_t> values;
+    values.reserve(array->size());
+    for (std::size_t index = 0; index < array->size(); ++index) {
+        values.push_back(pitchClassOf((*array)[index], subject, arrayPath.element(index)));
+    }
+    return values;
+}
+
+// Control characters (C0, DEL, C1) and bidirectional embeddings, overrides and isolates
+// (U+202A–U+202E, U+2066–U+2069): no chord name needs them, and pasted into a terminal or an
+// editor they can run escape sequences or show a text other than the one copied. The parser has
+// checked that the text is UTF-8.
+bool holdsControlCharacters(std::string_view text) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        const auto next = [&](std::size_t ahead) {
+            return i + ahead < text.size() ? static_cast<unsigned char>(text[i + ahead]) : 0u;
+        };
+        if (byte < 0x20 || byte == 0x7F) {
+            return true;
+        }
+        if (byte == 0xC2 && next(1) >= 0x80 && next(1) <= 0x9F) {
+            return true;
+        }
+        if (byte == 0xE2 && ((next(1) == 0x80 && next(2) >= 0xAA && next(2) <= 0xAE) ||
+                             (next(1) == 0x81 && next(2) >= 0xA6 && next(2) <= 0xA9))) {
+            return true;
+        }
+    }
+    return false;
+}
+
+ChordPattern entryOf(const Json& object, const Subject& subject, const Path& path) {
+    if (!object.is_object()) {
+        wrongType(subject, path);
+    }
+    std::string name;
+    if (const Json* value = member(object, "nombre")) {
+        if (!value->is_string()) {
+            wrongType(subject, path.member("nombre"));
+        }
+        name = value->get<std::string>();
+        if (holdsControlCharacters(name)) {
+            throw Error("QuenlitorMIDI", 2,
+                        std::string(subject.text) + " tiene caracteres de control en " + path.member("nombre").where() +
+                            ".");
+        }
+    }
+    bool isCustom = false;
+    if (const Json* value = member(object, "is_custom")) {
+        if (!value->is_boolean()) {
+            wrongType(subject, path.member("is_custom"));
+        }
+        isCustom = value->get<bool>();
+    }
+    return ChordPattern(std::move(name), intervalsOf(object, "obligatorias", subject, path),
+                        intervalsOf(object, "opcionales", subject, path), isCustom);
+}
+
+} // namespace
+
+std::vector<ChordPattern> decodeDocument(std::span<const std::uint8_t> bytes) {
+    const Subject subject{"El diccionario de acordes"};
+    const Json document = parse(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), subject);
+    if (!document.is_object()) {
+        fail(notAnObjectCode, subject, "no es un objeto JSON con la lista chords.");
+    }
+    const auto chords = document.find("chords");
+    if (chords == document.end()) {
+        fail(missingKeyCode, subject, "no tiene la lista chords.");
+    }
+    const Path chordsPath = Path().member("chords");
+    if (!chords->is_array()) {
+        wrongType(subject, chordsPath);
+    }
+    std::vector<ChordPattern> entries;
+    entries.reserve(chords->size());
+    for (std::size_t index = 0; index < chords->size(); ++index) {
+        entries.push_back(entryOf((*chords)[index], subject, chordsPath.element(index)));
+    }
+    return entries;
+}
+
+ChordPattern decodeEntry(std::string_view json) {
+    const Subject subject{"La entrada de acorde"};
+    return entryOf(parse(json, subject), subject, Path());
+}
+
+} // namespace quenlitor::dictionary
