@@ -37,6 +37,10 @@ public:
     // Called on the binding's MIDI thread with one batch of packets from one connected source and
     // the connection reference value given when it was connected. Must not throw.
     using ReadCallback = std::function<void(MIDIPacketList packets, std::uintptr_t connectionReference)>;
+    // Called on the binding's MIDI thread when the port can no longer read from the system (the
+    // sequencer reported an error or went away), with the reason; no batch follows. The client
+    // must be disposed of and created again. Must not throw.
+    using ReadFailureCallback = std::function<void(MIDIStatus status)>;
 
     virtual ~MIDIPlatform() = default;
 
@@ -44,8 +48,10 @@ public:
     // `onSetupChange` after every setup change until the client is disposed of.
     virtual MIDIStatus clientCreate(std::string_view name, MIDIHandle& client, SetupCallback onSetupChange) = 0;
     // Opens an input port named `name` on `client`; on success stores a non-zero handle in `port`
-    // and hands every batch from its connected sources to `onRead` until the port is disposed of.
-    virtual MIDIStatus inputPortCreate(MIDIHandle client, std::string_view name, MIDIHandle& port, ReadCallback onRead) = 0;
+    // and hands every batch from its connected sources to `onRead` until the port is disposed of,
+    // or calls `onReadFailure` once when reading stops for good.
+    virtual MIDIStatus inputPortCreate(MIDIHandle client, std::string_view name, MIDIHandle& port, ReadCallback onRead,
+                                       ReadFailureCallback onReadFailure) = 0;
     // How many sources the machine has now.
     virtual std::size_t numberOfSources() = 0;
     // The endpoint at `index` (below numberOfSources()), or 0 when that index yields none.
@@ -62,6 +68,9 @@ public:
     virtual void portDispose(MIDIHandle port) = 0;
     // Closes `client` and any port still open on it.
     virtual void clientDispose(MIDIHandle client) = 0;
+    // For the user, in Spanish: the system's reason for a failure with `status` and, where one
+    // helps, what to do about it.
+    virtual std::string explainStatus(MIDIStatus status) = 0;
 };
 
 } // namespace quenlitor::platform

@@ -127,6 +127,26 @@ TEST(MIDIInputService, CreationFailuresAreReportedAndStartCanBeRetried) {
     }
 }
 
+// A sequencer that stops answering must not leave the menu reading as listening.
+TEST(MIDIInputService, ReadingFailureStopsTheServiceUntilStartedAgain) {
+    Rig rig;
+    rig.service->start();
+    rig.take();
+    rig.platform->failReading(-5);
+    EXPECT_TRUE(rig.service->running()) << "the failure arrives through the main queue";
+    rig.queue->runAll();
+    EXPECT_EQ(rig.take(), (Events{"No se pudo leer la entrada MIDI (-5).", "disconnect 11", "disconnect 12", "change"}));
+    EXPECT_EQ(rig.service->errorExplanation(), "Estado -5.");
+    EXPECT_FALSE(rig.service->running());
+    EXPECT_TRUE(rig.service->connected().empty());
+    EXPECT_EQ(rig.platform->openClients(), 0u);
+    EXPECT_EQ(rig.play(11, {{0x90, 60, 1}}), Events{});
+
+    rig.service->start();
+    EXPECT_EQ(rig.take(), Events{"change"});
+    EXPECT_EQ(rig.play(11, {{0x90, 60, 1}}), Events{"noteOn 60 0 from 11"});
+}
+
 TEST(MIDIInputService, SourcesGetFallbackNamesAndIDs) {
     Rig rig({
         source(0, "yields no endpoint"),

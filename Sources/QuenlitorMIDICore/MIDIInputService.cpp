@@ -105,6 +105,19 @@ void MIDIInputService::start() {
         }
     };
 
+    // Reading stopped for good: the client is closed so that the next start() opens a new one.
+    auto onReadFailure = [weak, mainQueue, generation = ++m_generation](platform::MIDIStatus status) noexcept {
+        try {
+            mainQueue->post([weak, generation, status] {
+                if (const auto service = weak.lock(); service && service->m_generation == generation) {
+                    service->readFailed(status);
+                }
+            });
+        } catch (...) {
+            // Out of memory: the failure shows no sooner than the user's next "Actualizar lista".
+        }
+    };
+
     platform::MIDIHandle client = 0;
     const platform::MIDIStatus clientStatus = m_platform->clientCreate("Quenlitor MIDI a Texto", client, onSetupChange);
     if (clientStatus != 0) {
@@ -115,7 +128,7 @@ void MIDIInputService::start() {
 
     platform::MIDIHandle port = 0;
     const platform::MIDIStatus portStatus =
-        m_platform->inputPortCreate(m_client, "Notas para Quenlitor Keyboard", port, onRead);
+        m_platform->inputPortCreate(m_client, "Notas para Quenlitor Keyboard", port, onRead, onReadFailure);
     if (portStatus != 0) {
         report("abrir la entrada MIDI", portStatus);
         stop();
@@ -194,6 +207,21 @@ void MIDIInputService::stop() {
     }
 }
 
+void MIDIInputService::readFailed(platform::MIDIStatus status) {
+    if (m_port == 0) {
+        return;
+    }
+    // The callbacks below may drop the caller's last reference to the service.
+    const auto self = shared_from_this();
+    const std::set<std::uint32_t> dropped = m_connected;
+    stop();
+    report("leer la entrada MIDI", status);
+    for (const std::uint32_t endpoint : dropped) {
+        callIfSet(onDisconnect, endpoint);
+    }
+    callIfSet(onChange);
+}
+
 std::vector<MIDISourceInfo> MIDIInputService::listSources() {
     std::vector<MIDISourceInfo> sources;
     const std::size_t count = m_platform->numberOfSources();
@@ -238,6 +266,7 @@ void MIDIInputService::receive(std::uint32_t source, std::span<const std::uint8_
 }
 
 void MIDIInputService::report(const std::string& action, platform::MIDIStatus status) {
+    m_errorExplanation = m_platform->explainStatus(status);
     callIfSet(onError, "No se pudo " + action + " (" + std::to_string(status) + ").");
 }
 

@@ -56,6 +56,9 @@ public:
     // Opens client and port, then refreshes. Does nothing while a client is open. On a failure the
     // service stays stopped and start() may be called again.
     void start();
+    // True from a successful start() until stop() or until reading fails for good; then no
+    // source is connected and only start() listens again.
+    bool running() const { return m_port != 0; }
     // Re-reads the sources, connects what `sourceFilter` wants and disconnects the rest, then calls
     // `onChange`. Does nothing while stopped.
     void refresh();
@@ -74,8 +77,12 @@ public:
     std::function<void()> onChange;
     // For each source a refresh drops from connected(), before that refresh's onChange.
     std::function<void(std::uint32_t endpoint)> onDisconnect;
-    // A Spanish sentence saying what failed, with the platform's status.
+    // A Spanish sentence saying what failed, with the platform's status. When reading fails for
+    // good the service stops: each dropped source goes through onDisconnect, then onChange.
     std::function<void(const std::string& text)> onError;
+    // The system's reason for the failure last reported through onError and what the user can
+    // do about it, in Spanish; empty before any failure.
+    const std::string& errorExplanation() const { return m_errorExplanation; }
     // True for the sources to connect; takes effect at the next refresh.
     SourceFilter sourceFilter;
 
@@ -87,6 +94,7 @@ private:
     void sortByName(std::vector<MIDISourceInfo>& sources) const;
     void receive(std::uint32_t source, std::span<const std::uint8_t> bytes);
     void report(const std::string& action, platform::MIDIStatus status);
+    void readFailed(platform::MIDIStatus status);
 
     std::shared_ptr<platform::MIDIPlatform> m_platform;
     std::shared_ptr<platform::MainQueue> m_mainQueue;
@@ -94,6 +102,9 @@ private:
     std::set<std::uint32_t> m_connected;
     platform::MIDIHandle m_client = 0;
     platform::MIDIHandle m_port = 0;
+    // Counts the ports opened, so that a failure reported by an earlier one is ignored.
+    std::uint64_t m_generation = 0;
+    std::string m_errorExplanation;
     // Only for members of m_connected, created when a source first delivers bytes.
     std::map<std::uint32_t, MIDIStreamDecoder> m_decoders;
     // Null if ICU could not provide one; names are then ordered by their bytes.

@@ -65,7 +65,7 @@ MIDIStatus ALSAMIDIPlatform::clientCreate(std::string_view name, MIDIHandle& cli
 }
 
 MIDIStatus ALSAMIDIPlatform::inputPortCreate(MIDIHandle client, std::string_view name, MIDIHandle& port,
-                                             ReadCallback onRead) {
+                                             ReadCallback onRead, ReadFailureCallback onReadFailure) {
     try {
         const std::string portName(name);
         const std::lock_guard lock(m_mutex);
@@ -117,6 +117,7 @@ MIDIStatus ALSAMIDIPlatform::inputPortCreate(MIDIHandle client, std::string_view
         descriptors.push_back({wakeFd, POLLIN, 0});
 
         m_onRead = std::move(onRead);
+        m_onReadFailure = std::move(onReadFailure);
         m_coder = coder;
         m_wakeFd = wakeFd;
         m_sequencerPort = sequencerPort;
@@ -127,6 +128,7 @@ MIDIStatus ALSAMIDIPlatform::inputPortCreate(MIDIHandle client, std::string_view
         } catch (...) {
             // std::system_error when the system has no thread to spare, std::bad_alloc otherwise.
             m_onRead = nullptr;
+            m_onReadFailure = nullptr;
             m_coder = nullptr;
             m_wakeFd = -1;
             m_sequencerPort = -1;
@@ -280,6 +282,7 @@ void ALSAMIDIPlatform::closePort() {
     ::close(m_wakeFd);
     m_wakeFd = -1;
     m_onRead = nullptr;
+    m_onReadFailure = nullptr;
     m_port = 0;
 }
 
@@ -411,14 +414,36 @@ void ALSAMIDIPlatform::readLoop(std::stop_token stop, std::vector<pollfd> descri
             if (errno == EINTR) {
                 continue;
             }
+            reportReadFailure(stop, -errno);
             return;
         }
         for (std::size_t i = 0; i + 1 < descriptors.size(); ++i) {
             if ((descriptors[i].revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
+                reportReadFailure(stop, -EIO);
                 return;
             }
         }
     }
+}
+
+void ALSAMIDIPlatform::reportReadFailure(const std::stop_token& stop, MIDIStatus status) noexcept {
+    // A port being closed is not a failure: nobody waits for its batches any more.
+    if (!stop.stop_requested() && m_onReadFailure) {
+        m_onReadFailure(status);
+    }
+}
+
+std::string ALSAMIDIPlatform::explainStatus(MIDIStatus status) {
+    std::string text = "El sistema dice: ";
+    text += snd_strerror(status);
+    text += ".";
+    if (status == -ENOENT || status == -ENODEV) {
+        // What snd_seq_open answers when /dev/snd/seq is missing.
+        text += " El secuenciador MIDI de ALSA no está disponible: carga el módulo con "
+                "«sudo modprobe snd-seq» (y, para que se cargue en cada arranque, añade snd-seq a "
+                "/etc/modules) y luego elige «Actualizar lista».";
+    }
+    return text;
 }
 
 bool ALSAMIDIPlatform::drain(std::vector<Batch>& batches, std::size_t& used, bool& setupChanged) {

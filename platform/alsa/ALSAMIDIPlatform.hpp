@@ -56,7 +56,8 @@ public:
     // One client at a time: -EBUSY while one is open.
     MIDIStatus clientCreate(std::string_view name, MIDIHandle& client, SetupCallback onSetupChange) override;
     // One port per client: -EBUSY while one is open.
-    MIDIStatus inputPortCreate(MIDIHandle client, std::string_view name, MIDIHandle& port, ReadCallback onRead) override;
+    MIDIStatus inputPortCreate(MIDIHandle client, std::string_view name, MIDIHandle& port, ReadCallback onRead,
+                               ReadFailureCallback onReadFailure) override;
     // Re-reads the sequencer's ports; source() and the properties answer from this list.
     std::size_t numberOfSources() override;
     MIDIHandle source(std::size_t index) override;
@@ -67,6 +68,7 @@ public:
     MIDIStatus portDisconnectSource(MIDIHandle port, MIDIHandle endpoint) override;
     void portDispose(MIDIHandle port) override;
     void clientDispose(MIDIHandle client) override;
+    std::string explainStatus(MIDIStatus status) override;
 
     // The sequencer client number of the open client, or -1.
     int sequencerClient() const;
@@ -102,6 +104,7 @@ private:
     void retire(Address address, bool portStillExists);
     bool isLive(MIDIHandle endpoint, const Endpoint& info) const;
     void readLoop(std::stop_token stop, std::vector<pollfd> descriptors) noexcept;
+    void reportReadFailure(const std::stop_token& stop, MIDIStatus status) noexcept;
     bool drain(std::vector<Batch>& batches, std::size_t& used, bool& setupChanged);
     void announce(int type, Address address, bool& setupChanged);
 
@@ -117,6 +120,7 @@ private:
     // Set before the reader starts and cleared after it is joined, so it reads them unlocked.
     SetupCallback m_onSetupChange;
     ReadCallback m_onRead;
+    ReadFailureCallback m_onReadFailure;
     snd_midi_event_t* m_coder = nullptr;
     int m_wakeFd = -1;
     // The endpoint now standing for each port that still exists as far as the binding knows.

@@ -35,7 +35,7 @@ MIDIStatus MemoryMIDIPlatform::clientCreate(std::string_view name, MIDIHandle& c
 }
 
 MIDIStatus MemoryMIDIPlatform::inputPortCreate(MIDIHandle client, std::string_view name, MIDIHandle& port,
-                                               ReadCallback onRead) {
+                                               ReadCallback onRead, ReadFailureCallback onReadFailure) {
     const std::lock_guard lock(m_mutex);
     const MIDIStatus status = !m_clients.contains(client) ? invalidHandle : m_portCreateStatus;
     record(line("inputPortCreate", {number(client), std::string(name), "->", std::to_string(status)}));
@@ -44,7 +44,7 @@ MIDIStatus MemoryMIDIPlatform::inputPortCreate(MIDIHandle client, std::string_vi
     }
     port = m_nextHandle++;
     m_lastReadCallback = onRead;
-    m_ports.emplace(port, Port{client, std::move(onRead), {}});
+    m_ports.emplace(port, Port{client, std::move(onRead), std::move(onReadFailure), {}});
     return 0;
 }
 
@@ -183,6 +183,23 @@ bool MemoryMIDIPlatform::deliver(MIDIHandle endpoint, const std::vector<std::vec
     }
     return !receivers.empty();
 }
+
+void MemoryMIDIPlatform::failReading(MIDIStatus status) {
+    std::vector<ReadFailureCallback> receivers;
+    {
+        const std::lock_guard lock(m_mutex);
+        for (const auto& [handle, port] : m_ports) {
+            receivers.push_back(port.onReadFailure);
+        }
+    }
+    for (const ReadFailureCallback& callback : receivers) {
+        if (callback) {
+            callback(status);
+        }
+    }
+}
+
+std::string MemoryMIDIPlatform::explainStatus(MIDIStatus status) { return "Estado " + std::to_string(status) + "."; }
 
 MIDIPlatform::SetupCallback MemoryMIDIPlatform::lastSetupCallback() const {
     const std::lock_guard lock(m_mutex);

@@ -36,7 +36,8 @@ public:
 
     // The operations of MIDIPlatform, recording each call (see calls()).
     MIDIStatus clientCreate(std::string_view name, MIDIHandle& client, SetupCallback onSetupChange) override;
-    MIDIStatus inputPortCreate(MIDIHandle client, std::string_view name, MIDIHandle& port, ReadCallback onRead) override;
+    MIDIStatus inputPortCreate(MIDIHandle client, std::string_view name, MIDIHandle& port, ReadCallback onRead,
+                               ReadFailureCallback onReadFailure) override;
     std::size_t numberOfSources() override;
     MIDIHandle source(std::size_t index) override;
     std::optional<std::string> displayName(MIDIHandle endpoint) override;
@@ -45,6 +46,8 @@ public:
     MIDIStatus portDisconnectSource(MIDIHandle port, MIDIHandle endpoint) override;
     void portDispose(MIDIHandle port) override;
     void clientDispose(MIDIHandle client) override;
+    // "Estado N.": the in-memory platform has no system to ask.
+    std::string explainStatus(MIDIStatus status) override;
 
     // Replaces the enumeration; a source no longer present loses its connections.
     void setSources(std::vector<Source> sources);
@@ -65,6 +68,9 @@ public:
     // is connected to, on the calling thread, with that connection's reference value. False when
     // no port received them.
     bool deliver(MIDIHandle endpoint, const std::vector<std::vector<std::uint8_t>>& packets);
+    // Calls the read-failure callback of every open port with `status`, on the calling thread, as
+    // a binding whose connection to the system broke.
+    void failReading(MIDIStatus status);
 
     // The last callbacks handed over, kept after disposal: what a platform thread still running
     // one would call.
@@ -86,6 +92,7 @@ private:
     struct Port {
         MIDIHandle client;
         ReadCallback onRead;
+        ReadFailureCallback onReadFailure;
         std::map<MIDIHandle, std::uintptr_t> connections;
     };
 

@@ -501,7 +501,7 @@ void run(bool expectVirmidi) {
         platform::MIDIHandle client = 0;
         platform::MIDIHandle port = 0;
         direct.clientCreate("Quenlitor prueba directa", client, [&] { ++notifications; });
-        direct.inputPortCreate(client, "Entrada directa", port, [](platform::MIDIPacketList, std::uintptr_t) {});
+        direct.inputPortCreate(client, "Entrada directa", port, [](platform::MIDIPacketList, std::uintptr_t) {}, {});
         const int gone = keyboards.createPort("Puerto efímero");
         platform::MIDIHandle endpoint = 0;
         const std::size_t count = direct.numberOfSources();

@@ -100,7 +100,7 @@ TEST(ALSASourceIdentity, DisplayNameSaysWhoseThePortIs) {
 TEST(ALSAMIDIPlatform, OperationsWithoutAClientFailWithStatuses) {
     ALSAMIDIPlatform platform;
     MIDIHandle port = 0;
-    EXPECT_EQ(platform.inputPortCreate(1, "Notas", port, {}), -EINVAL);
+    EXPECT_EQ(platform.inputPortCreate(1, "Notas", port, {}, {}), -EINVAL);
     EXPECT_EQ(port, 0u);
     EXPECT_EQ(platform.numberOfSources(), 0u);
     EXPECT_EQ(platform.source(0), 0u);
