@@ -33,10 +33,12 @@ public:
     // for everything else and when nothing is stored.
     bool boolForKey(std::string_view key) const;
 
-    // Store a value for the next start. Failures to persist are the binding's to handle; the
-    // value is kept in memory either way.
+    // Store a value for the next start. The value is kept in memory even when it cannot be
+    // persisted; lastWriteError() then says why.
     virtual void setObject(std::string_view key, SettingsValue value) = 0;
     void setBool(std::string_view key, bool value) { setObject(key, SettingsValue(value)); }
+    // Why the last write did not reach lasting storage, for the user; none after one that did.
+    virtual std::optional<std::string> lastWriteError() const = 0;
 };
 
 inline std::optional<SettingsArray> SettingsStore::arrayForKey(std::string_view key) const {

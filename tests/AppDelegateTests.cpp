@@ -77,7 +77,7 @@ TEST_F(AppDelegateTest, StartsWithItsStatusItemMenuAndServices) {
     ASSERT_EQ(application->statusItems.size(), 1u);
     EXPECT_EQ(button()->symbol, "pianokeys");
     EXPECT_EQ(button()->title, " QK");
-    EXPECT_EQ(button()->toolTip, "Quenlitor MIDI a Texto — toca, suelta y pega con ⌘V");
+    EXPECT_EQ(button()->toolTip, "Quenlitor MIDI a Texto — toca, suelta y pega con Ctrl+V");
     EXPECT_EQ(button()->accessibilityLabel, "Quenlitor MIDI a Texto");
     EXPECT_EQ(application->statusItems[0]->menu(), app->menu());
 
@@ -260,6 +260,88 @@ TEST_F(AppDelegateTest, MIDIErrorStaysInTheListeningLineUntilTheListIsRefreshed)
     midi->notifySetupChange();
     queue->runAll();
     EXPECT_EQ(line(1), "Sin entrada MIDI conectada");
+}
+
+// Nothing listening must never read as "no input connected"; "Actualizar lista" opens the client
+// again, whether it could not be opened at start or reading failed later.
+TEST_F(AppDelegateTest, ListeningThatStoppedIsShownAndCanStartAgain) {
+    midi->setSources({{.endpoint = 1, .name = "Piano", .uniqueID = {0, 5}}});
+    midi->setClientCreateStatus(-2);
+    launch();
+    EXPECT_EQ(line(1), "No se pudo crear el cliente MIDI (-2).");
+    EXPECT_EQ(menu().itemAt(1)->toolTip(), "No se pudo crear el cliente MIDI (-2).\nEstado -2.");
+    const auto refresh = [&] { submenu("Entradas MIDI")->item("Actualizar lista")->choose(); };
+    refresh();
+    EXPECT_EQ(line(1), "No se pudo crear el cliente MIDI (-2).") << "still nothing listens";
+
+    midi->setClientCreateStatus(0);
+    refresh();
+    EXPECT_EQ(line(1), "Escuchando · 1 entrada MIDI");
+    EXPECT_EQ(menu().itemAt(1)->toolTip(), std::nullopt);
+
+    midi->deliver(1, keyPress(60));
+    midi->failReading(-5);
+    queue->runAll();
+    EXPECT_EQ(line(1), "No se pudo leer la entrada MIDI (-5).");
+    EXPECT_EQ(line(2), "Entrada desconectada; captura reiniciada.");
+    refresh();
+    play(1, {60, 64, 67});
+    EXPECT_EQ(clipboard->text(), "\"C\" C4 E G .");
+}
+
+// Error descriptions and source names come from elsewhere and may be of any length.
+TEST_F(AppDelegateTest, ForeignTextsAreCutWithTheWholeTextInTheToolTip) {
+    const std::string longName = "Controlador USB " + std::string(80, 'x');
+    midi->setSources({{.endpoint = 1, .name = longName, .uniqueID = {0, 5}}});
+    midi->setConnectStatus(1, -1234567);
+    launch();
+    const auto entry = submenu("Entradas MIDI")->itemAt(0);
+    EXPECT_EQ(entry->title(), firstCharacters(longName, 60) + "…");
+    EXPECT_EQ(entry->toolTip(), longName);
+    EXPECT_EQ(line(1), "No se pudo conectar una entrada MIDI (-1234567).") << "short texts stay whole";
+
+    bundle->addResource("diccionario_acordes", "json", R"({"chords": [{"nombre": "m", "obligatorias": [0, 3, [7]]}]})");
+    application = std::make_shared<MemoryApplication>();
+    launch();
+    const std::string error = "El diccionario de acordes tiene un valor de tipo incorrecto en chords[0].obligatorias[2].";
+    EXPECT_EQ(line(1), firstCharacters(error, 60) + "…");
+    EXPECT_EQ(menu().itemAt(1)->toolTip(), error);
+}
+
+TEST_F(AppDelegateTest, SettingsThatCannotBeSavedAreSaidSoUntilAWriteSucceeds) {
+    launch();
+    settings->writeError = "/home/ana/.config/quenlitor-midi-texto/ajustes.json: Permission denied";
+    item("Incluir título del esquema")->choose();
+    menu().open();
+    EXPECT_EQ(line(3), shortened("No se pudieron guardar los ajustes: " + *settings->writeError, 60));
+    EXPECT_FALSE(item("Incluir título del esquema")->state()) << "the value is kept in memory";
+
+    settings->writeError.reset();
+    item("Incluir título del esquema")->choose();
+    menu().open();
+    EXPECT_EQ(menu().titles().at(3), "-");
+}
+
+// Every message updates the capture line; the history items and the icon are redrawn only when
+// what they show changes.
+TEST_F(AppDelegateTest, MessagesRedrawOnlyWhatChanged) {
+    midi->setSources({{.endpoint = 1, .name = "Piano", .uniqueID = {0, 5}}});
+    launch();
+    play(1, {60, 64, 67});
+    const auto entry = submenu("Últimos tokens")->itemAt(0);
+    const int appearanceChanges = button()->appearanceChanges;
+    midi->deliver(1, keyPress(62));
+    queue->runAll();
+    EXPECT_EQ(line(2), "Tocando: D4");
+    EXPECT_EQ(submenu("Últimos tokens")->itemAt(0), entry);
+    EXPECT_EQ(button()->appearanceChanges, appearanceChanges);
+
+    midi->deliver(1, keyRelease(62));
+    queue->runAll();
+    EXPECT_EQ(submenu("Últimos tokens")->titles(), (std::vector<std::string>{"\"D4\" D4 .", "\"C\" C4 E G ."}));
+    item("Pausar captura")->choose();
+    EXPECT_TRUE(button()->appearsDisabled);
+    EXPECT_EQ(button()->appearanceChanges, appearanceChanges + 1);
 }
 
 TEST_F(AppDelegateTest, LongTokensAreCutInTheMenuButKeptWhole) {

@@ -6,6 +6,7 @@
 #include "MIDIInputService.hpp"
 #include "TextCuts.hpp"
 
+#include <algorithm>
 #include <array>
 #include <limits>
 
@@ -20,11 +21,14 @@ const std::string includeTitleKey = "includeTitle";
 constexpr std::size_t captureLineLength = 100;
 constexpr std::size_t tokenLineLength = 88;
 constexpr std::size_t recentEntryLength = 80;
+// Texts the application does not write (error descriptions, source names) are cut here, so that
+// none can widen the menu beyond the screen; the item's tool tip holds the whole text.
+constexpr std::size_t foreignTextLength = 60;
 
 constexpr std::array usageLines{
     "1. Conecta y elige tu entrada MIDI.",
     "2. Toca; al soltar todas las teclas se copia.",
-    "3. Pega con ⌘V en tu editor de texto.",
+    "3. Pega con Ctrl+V en tu editor de texto.",
     "4. Aplica Quenlitor Keyboard y sus ligaduras.",
     "Los títulos quedan entre comillas y el token termina en punto.",
     "Se conservan las octavas reales (C4 = do central).",
@@ -89,7 +93,7 @@ void AppDelegate::configureButton() {
     }
     button->setSymbolImage("pianokeys", applicationName);
     button->setTitle(" QK");
-    button->setToolTip("Quenlitor MIDI a Texto — toca, suelta y pega con ⌘V");
+    button->setToolTip("Quenlitor MIDI a Texto — toca, suelta y pega con Ctrl+V");
     button->setAccessibilityLabel(applicationName);
 }
 
@@ -155,6 +159,7 @@ void AppDelegate::startServices(std::shared_ptr<const ChordRecognizer> recognize
     m_midi->onError = [weak](const std::string& text) {
         if (const auto self = weak.lock()) {
             self->m_lastError = text;
+            self->m_lastErrorExplanation = self->m_midi->errorExplanation();
             self->updateLiveItems();
         }
     };
@@ -195,6 +200,12 @@ std::shared_ptr<platform::MenuItem> AppDelegate::item(const std::string& title, 
     return made;
 }
 
+std::shared_ptr<platform::MenuItem> AppDelegate::foreignTextItem(const std::string& text) {
+    auto made = item(shortened(text, foreignTextLength), false);
+    made->setToolTip(text);
+    return made;
+}
+
 std::shared_ptr<platform::Menu> AppDelegate::usageMenu() {
     auto usage = m_desktop.menus->makeMenu();
     for (const char* line : usageLines) {
@@ -212,6 +223,9 @@ void AppDelegate::rebuildMenu() {
     m_menu->addItem(m_listeningItem);
     m_captureItem = item("", false);
     m_menu->addItem(m_captureItem);
+    if (m_settingsError) {
+        m_menu->addItem(foreignTextItem("No se pudieron guardar los ajustes: " + *m_settingsError));
+    }
     m_menu->addItem(m_desktop.menus->makeSeparator());
 
     m_tokenItem = item("Todavía no hay un token", false);
@@ -239,19 +253,54 @@ void AppDelegate::rebuildMenu() {
     m_menu->addItem(usage);
     m_menu->addItem(item("Salir", &AppDelegate::quit, true));
 
+    m_shown = {};
     updateInputs();
     updateLiveItems();
 }
 
+// Runs after every MIDI message: only the capture line changes with each one, so the history and
+// the button are redrawn only when what they show has changed.
 void AppDelegate::updateLiveItems() {
     if (m_listeningItem) {
-        m_listeningItem->setTitle(m_lastError.value_or(listeningLine(m_midi ? m_midi->connected().size() : 0)));
+        updateListeningLine();
     }
     if (m_captureItem) {
         m_captureItem->setTitle(
             firstCharacters(m_controller ? m_controller->status() : "No se pudo iniciar la captura.", captureLineLength));
     }
+    const bool paused = m_controller && m_controller->paused();
+    if (m_shown.paused != paused && m_statusItem) {
+        if (const auto button = m_statusItem->button()) {
+            button->setAppearsDisabled(paused);
+        }
+        m_shown.paused = paused;
+    }
+    static const std::vector<GeneratedToken> noHistory;
+    const std::vector<GeneratedToken>& history = m_controller ? m_controller->history() : noHistory;
+    if (!m_shown.history || !std::ranges::equal(*m_shown.history, history, {}, {}, &GeneratedToken::text)) {
+        updateHistoryItems();
+        m_shown.history.emplace();
+        for (const GeneratedToken& token : history) {
+            m_shown.history->push_back(token.text);
+        }
+    }
+}
 
+void AppDelegate::updateListeningLine() {
+    if (!m_lastError) {
+        m_listeningItem->setTitle(listeningLine(m_midi ? m_midi->connected().size() : 0));
+        m_listeningItem->setToolTip(std::nullopt);
+        return;
+    }
+    m_listeningItem->setTitle(shortened(*m_lastError, foreignTextLength));
+    std::string toolTip = *m_lastError;
+    if (!m_lastErrorExplanation.empty()) {
+        toolTip += "\n" + m_lastErrorExplanation;
+    }
+    m_listeningItem->setToolTip(toolTip);
+}
+
+void AppDelegate::updateHistoryItems() {
     const GeneratedToken* newest = m_controller && !m_controller->history().empty() ? &m_controller->history().front() : nullptr;
     if (m_tokenItem) {
         if (newest) {
@@ -265,11 +314,6 @@ void AppDelegate::updateLiveItems() {
     }
     if (m_copyItem) {
         m_copyItem->setEnabled(newest != nullptr);
-    }
-    if (m_statusItem) {
-        if (const auto button = m_statusItem->button()) {
-            button->setAppearsDisabled(m_controller && m_controller->paused());
-        }
     }
 
     if (const auto recent = m_recentItem ? m_recentItem->submenu() : nullptr) {
@@ -297,7 +341,8 @@ void AppDelegate::updateInputs() {
     }
     if (m_midi) {
         for (const MIDISourceInfo& source : m_midi->sources()) {
-            auto entry = item(source.name, &AppDelegate::toggleInput, true);
+            auto entry = item(shortened(source.name, foreignTextLength), &AppDelegate::toggleInput, true);
+            entry->setToolTip(source.name);
             entry->setRepresentedValue(source.uniqueID);
             // The checkmark shows the connection, not the setting.
             entry->setState(m_midi->connected().contains(source.endpoint));
@@ -343,6 +388,7 @@ void AppDelegate::toggleTitle() {
         m_controller->setIncludeTitle(!m_controller->includeTitle());
     }
     m_defaults->setBool(includeTitleKey, m_controller ? m_controller->includeTitle() : true);
+    m_settingsError = m_defaults->lastWriteError();
 }
 
 void AppDelegate::resetCapture() {
@@ -376,8 +422,16 @@ void AppDelegate::enableAll() {
 
 void AppDelegate::refreshInputs() {
     m_lastError.reset();
-    if (m_midi) {
+    m_lastErrorExplanation.clear();
+    if (!m_midi) {
+        return;
+    }
+    // With no client (it could not be opened, or reading failed) nothing listens: open it
+    // again. A failure reports itself again and its text stays.
+    if (m_midi->running()) {
         m_midi->refresh();
+    } else {
+        m_midi->start();
     }
 }
 
@@ -389,6 +443,7 @@ void AppDelegate::storeDisabledSources() {
         ids.emplace_back(std::int64_t{id});
     }
     m_defaults->setObject(disabledSourcesKey, std::move(ids));
+    m_settingsError = m_defaults->lastWriteError();
 }
 
 } // namespace quenlitor

@@ -7,6 +7,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <vector>
 
 namespace quenlitor {
 
@@ -53,6 +54,7 @@ public:
     const std::shared_ptr<MIDIInputService>& midi() const { return m_midi; }
     const std::set<std::int32_t>& disabledSources() const { return m_disabledSources; }
     const std::optional<std::string>& lastError() const { return m_lastError; }
+    const std::optional<std::string>& settingsError() const { return m_settingsError; }
 
 private:
     using Command = void (AppDelegate::*)();
@@ -69,7 +71,11 @@ private:
     std::shared_ptr<platform::MenuItem> item(const std::string& title, bool enabled);
     std::shared_ptr<platform::MenuItem> item(const std::string& title, Command command, bool enabled);
     std::shared_ptr<platform::MenuItem> item(const std::string& title, ItemCommand command, bool enabled);
+    // A disabled line showing a text that comes from elsewhere: cut to fit, whole in its tool tip.
+    std::shared_ptr<platform::MenuItem> foreignTextItem(const std::string& text);
     std::shared_ptr<platform::Menu> usageMenu();
+    void updateListeningLine();
+    void updateHistoryItems();
 
     platform::Desktop m_desktop;
     std::shared_ptr<platform::StatusItem> m_statusItem;
@@ -79,6 +85,16 @@ private:
     std::shared_ptr<platform::SettingsStore> m_defaults;
     std::set<std::int32_t> m_disabledSources;
     std::optional<std::string> m_lastError;
+    // The system's reason for m_lastError and what to do, shown in the listening line's tool tip.
+    std::string m_lastErrorExplanation;
+    // Why the settings could not be saved; a menu line says so until a later write succeeds.
+    std::optional<std::string> m_settingsError;
+    // What the history items and the button show now; empty after a rebuild made new items.
+    struct Shown {
+        std::optional<std::vector<std::string>> history;
+        std::optional<bool> paused;
+    };
+    Shown m_shown;
     std::shared_ptr<platform::MenuItem> m_listeningItem;
     std::shared_ptr<platform::MenuItem> m_captureItem;
     std::shared_ptr<platform::MenuItem> m_tokenItem;

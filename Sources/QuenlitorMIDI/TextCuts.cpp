@@ -54,4 +54,8 @@ bool longerThan(std::string_view text, std::size_t count) {
     return cutPoint(unicode, count).has_value();
 }
 
+std::string shortened(std::string_view text, std::size_t count) {
+    return longerThan(text, count) ? firstCharacters(text, count) + "…" : std::string(text);
+}
+
 } // namespace quenlitor

@@ -13,4 +13,7 @@ std::string firstCharacters(std::string_view text, std::size_t count);
 // True when `text` has more than `count` user-perceived characters.
 bool longerThan(std::string_view text, std::size_t count);
 
+// `text` cut to its first `count` user-perceived characters followed by "…" when it is longer.
+std::string shortened(std::string_view text, std::size_t count);
+
 } // namespace quenlitor

@@ -64,7 +64,10 @@ void CaptureController::finishGesture(const std::vector<std::ptrdiff_t>& notes) 
     copyText(token.text, token.title, token.notes.size());
 }
 
-void CaptureController::copy(const GeneratedToken& token) { copyText(token.text, token.title, token.notes.size()); }
+void CaptureController::copy(const GeneratedToken& token) {
+    copyText(token.text, token.title, token.notes.size());
+    changed();
+}
 
 void CaptureController::reset(const std::string& message) {
     m_session.reset();
@@ -91,7 +94,6 @@ void CaptureController::copyText(const std::string& text, const std::string& tit
     } else {
         m_status = "No se pudo copiar al portapapeles.";
     }
-    changed();
 }
 
 void CaptureController::changed() {

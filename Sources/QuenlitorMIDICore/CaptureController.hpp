@@ -50,7 +50,7 @@ public:
 
 private:
     void finishGesture(const std::vector<std::ptrdiff_t>& notes);
-    // The one path by which text reaches the clipboard.
+    // The one path by which text reaches the clipboard; the caller notifies.
     void copyText(const std::string& text, const std::string& title, std::size_t noteCount);
     void changed();
 

@@ -22,7 +22,10 @@ public:
     void setTitle(const std::string& text) override { title = text; }
     void setToolTip(const std::string& text) override { toolTip = text; }
     void setAccessibilityLabel(const std::string& text) override { accessibilityLabel = text; }
-    void setAppearsDisabled(bool disabled) override { appearsDisabled = disabled; }
+    void setAppearsDisabled(bool disabled) override {
+        appearsDisabled = disabled;
+        ++appearanceChanges;
+    }
 
     bool hasSymbols = true;
     std::optional<std::string> symbol;
@@ -31,6 +34,8 @@ public:
     std::optional<std::string> toolTip;
     std::optional<std::string> accessibilityLabel;
     bool appearsDisabled = false;
+    // Each setAppearsDisabled call: on a real tray, the icon drawn again.
+    int appearanceChanges = 0;
 };
 
 class MemoryStatusItem final : public StatusItem {

@@ -18,9 +18,12 @@ public:
         values.insert_or_assign(std::string(key), std::move(value));
         ++writeCount;
     }
+    std::optional<std::string> lastWriteError() const override { return writeError; }
 
     std::map<std::string, SettingsValue> values;
     int writeCount = 0;
+    // What every write reports as lastWriteError(); none makes writes succeed.
+    std::optional<std::string> writeError;
 };
 
 } // namespace quenlitor::platform::memory

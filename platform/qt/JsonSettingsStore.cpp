@@ -156,7 +156,7 @@ bool JsonSettingsStore::moveDamagedFileAside() {
         return true;
     }
     if (error) {
-        m_lastWriteError = "cannot move " + m_path.string() + " aside: " + error.message();
+        m_lastWriteError = "no se pudo apartar " + m_path.string() + ": " + error.message();
         return false;
     }
     m_backupPath = std::move(backup);

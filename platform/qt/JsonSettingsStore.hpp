@@ -39,7 +39,7 @@ public:
     // Where the unreadable file was moved to, once a write has moved it.
     const std::optional<std::filesystem::path>& backupPath() const { return m_backupPath; }
     // Why the last write did not reach the disk; none after one that did.
-    const std::optional<std::string>& lastWriteError() const { return m_lastWriteError; }
+    std::optional<std::string> lastWriteError() const override { return m_lastWriteError; }
 
 private:
     struct Contents;
