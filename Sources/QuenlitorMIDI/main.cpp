@@ -1,5 +1,5 @@
-// Quenlitor MIDI a Texto: the tray application's entry point. It picks the desktop and MIDI
-// bindings; everything else is AppDelegate's.
+// Quenlitor MIDI a Texto: the tray application's entry point. It answers --help and --version
+// like every command, then picks the desktop and MIDI bindings; everything else is AppDelegate's.
 #include "AppDelegate.hpp"
 #include "platform/alsa/ALSAMIDIPlatform.hpp"
 #include "platform/qt/QtDesktop.hpp"
@@ -7,9 +7,36 @@
 #include <chrono>
 #include <cstdio>
 #include <memory>
+#include <string_view>
+
+namespace {
+
+constexpr const char* help =
+    "Uso: quenlitor-midi-texto [--help | --version]\n"
+    "\n"
+    "Escucha todos los teclados MIDI del equipo desde la bandeja del sistema. Al soltar la\n"
+    "última tecla de un gesto copia al portapapeles el token de las notas tocadas, con su\n"
+    "cifrado entre comillas cuando lo reconoce, listo para pegar con Ctrl+V y ver con la\n"
+    "fuente Quenlitor Keyboard. Todo se maneja desde el menú de su icono.\n"
+    "\n"
+    "Los ajustes se guardan en $XDG_CONFIG_HOME/quenlitor-midi-texto/ajustes.json.\n";
+
+} // namespace
 
 int main(int argc, char** argv) {
     using namespace quenlitor;
+
+    if (argc > 1) {
+        const std::string_view option = argv[1];
+        if (option == "--help" || option == "-h") {
+            std::fputs(help, stdout);
+            return 0;
+        }
+        if (option == "--version") {
+            std::fputs("quenlitor-midi-texto " QUENLITOR_VERSION "\n", stdout);
+            return 0;
+        }
+    }
 
     platform::Desktop desktop =
         platform::qt::makeQtDesktop(argc, argv, std::make_shared<platform::alsa::ALSAMIDIPlatform>());

@@ -39,7 +39,8 @@ std::string toolHelp() {
         name.resize(std::max<std::size_t>(name.size(), 18), ' ');
         help += "  " + name + std::string(command->summary) + "\n";
     }
-    help += "\n'quenlitor-tokens ORDEN --help' muestra la ayuda de cada orden.\n";
+    help += "\n'quenlitor-tokens ORDEN --help' muestra la ayuda de cada orden;\n"
+            "'quenlitor-tokens --version', la versión.\n";
     return help;
 }
 
@@ -75,6 +76,10 @@ int main(int argc, char** argv) {
     }
     if (args.front() == "--help" || args.front() == "-h" || args.front() == "help") {
         std::fputs(toolHelp().c_str(), stdout);
+        return 0;
+    }
+    if (args.front() == "--version") {
+        std::fputs("quenlitor-tokens " QUENLITOR_VERSION "\n", stdout);
         return 0;
     }
     const Command* command = findCommand(args.front());

@@ -17,7 +17,8 @@ namespace quenlitor::platform::qt {
 
 namespace {
 
-constexpr int quitSignals[] = {SIGTERM, SIGINT};
+// SIGHUP too: closing the terminal that started the application is a request to quit, not a crash.
+constexpr int quitSignals[] = {SIGTERM, SIGINT, SIGHUP};
 
 // The self-pipe: a signal handler may do next to nothing, so it writes one byte, and the event
 // loop, watching the other end, quits in its own time.

@@ -22,7 +22,7 @@ void preferX11OnWayland();
 //
 // run() calls the delegate's applicationDidFinishLaunching once the event loop runs, and returns
 // once the loop has ended and applicationWillTerminate has run, exactly once, whatever ended it:
-// terminate(), the desktop session, or SIGTERM or SIGINT (logout, Ctrl+C), which are turned into
+// terminate(), the desktop session, or SIGTERM, SIGINT or SIGHUP (logout, Ctrl+C, the terminal closing), which are turned into
 // the same orderly quit. After the first such signal the previous handling is back, so a second
 // one ends a process whose quit hangs.
 class QtApplication final : public Application {

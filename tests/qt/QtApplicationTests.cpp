@@ -44,8 +44,8 @@ TEST(QtStatusButton, ToolTipCarriesTheTitleAndTheToolTip) {
         std::string toolTip;
         QString shown;
     } rows[] = {
-        {" QK", "Quenlitor MIDI a Texto — toca, suelta y pega con ⌘V",
-         "QK\nQuenlitor MIDI a Texto — toca, suelta y pega con ⌘V"},
+        {" QK", "Quenlitor MIDI a Texto — toca, suelta y pega con Ctrl+V",
+         "QK\nQuenlitor MIDI a Texto — toca, suelta y pega con Ctrl+V"},
         {" QK", "", "QK"},
         {"", "Quenlitor MIDI a Texto", "Quenlitor MIDI a Texto"},
         {"  ", "", ""},
@@ -220,7 +220,7 @@ TEST(QtApplication, TerminateBeforeRunEndsWithoutLaunching) {
 }
 
 TEST(QtApplication, TermAndIntSignalsQuitInOrder) {
-    for (const int signal : {SIGTERM, SIGINT}) {
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
         SCOPED_TRACE(signal);
         std::signal(signal, SIG_DFL);
         int argc = 0;
