@@ -111,9 +111,11 @@ TEST(ShippedDictionary, EveryEntryNamesItsOwnRootPositionVoicing) {
 
 // What a musician writes for each inversion of the triads and seventh chords, relative to the
 // chord's root: the chord whose root lies `rootOffset` above it, with that name, and "/" and the
-// bass when `withBass`. Symmetric chords are named after their bass; sus chords turn into each
-// other; minor sevenths and half-diminished sevenths read as the sixth chord of their third once
-// the root is not in the bass (C6 for E G A C, as for A C E G over C).
+// bass when `withBass`. Symmetric chords are named after their bass; a sus triad with another
+// of its notes in the bass is named from the bass, as the other sus triad or as a 7sus4 without
+// fifth (D G C is D7sus4); minor sevenths and half-diminished sevenths read as the sixth chord
+// of their third once the root is not in the bass (C6 for E G A C, as for A C E G over C), and
+// 7sus4 chords as the minor eleventh of their fifth (Gm11 for G Bb C F, the same four notes).
 struct Inversion {
     int rootOffset;
     std::string_view name;
@@ -132,8 +134,8 @@ TEST(ShippedDictionary, InversionsOfTriadsAndSeventhsReadAsMusiciansWriteThem) {
         {"minor", {0, 3, 7}, {{0, "m", false}, {0, "m", true}, {0, "m", true}}},
         {"diminished", {0, 3, 6}, {{0, "°", false}, {0, "°", true}, {0, "°", false}}},
         {"augmented", {0, 4, 8}, {{0, "+", false}, {4, "+", false}, {8, "+", false}}},
-        {"sus2", {0, 2, 7}, {{0, "sus2", false}, {0, "sus2", false}, {7, "sus4", false}}},
-        {"sus4", {0, 5, 7}, {{0, "sus4", false}, {5, "sus2", false}, {5, "sus2", false}}},
+        {"sus2", {0, 2, 7}, {{0, "sus2", false}, {2, "7sus4", false}, {7, "sus4", false}}},
+        {"sus4", {0, 5, 7}, {{0, "sus4", false}, {5, "sus2", false}, {7, "7sus4", false}}},
         {"flat five", {0, 4, 6}, {{0, "(b5)", false}, {0, "(b5)", true}, {0, "(b5)", false}}},
         {"power chord", {0, 7}, {{0, "5", false}, {0, "5", true}}},
         {"sixth", {0, 4, 7, 9}, {{0, "6", false}, {0, "6", false}, {0, "6", false}, {9, "m7", false}}},
@@ -158,7 +160,7 @@ TEST(ShippedDictionary, InversionsOfTriadsAndSeventhsReadAsMusiciansWriteThem) {
          {{0, "Δ(#5)", false}, {0, "Δ(#5)", true}, {0, "Δ(#5)", false}, {0, "Δ(#5)", false}}},
         {"seventh suspended fourth",
          {0, 5, 7, 10},
-         {{0, "7sus4", false}, {0, "7sus4", false}, {0, "7sus4", false}, {0, "7sus4", false}}},
+         {{0, "7sus4", false}, {7, "m11", false}, {7, "m11", false}, {7, "m11", false}}},
     };
     for (const Quality& quality : qualities) {
         SCOPED_TRACE(quality.what);
@@ -229,6 +231,41 @@ TEST(ShippedDictionary, CommonChordsGetTheirConventionalNames) {
     };
     for (const auto& [notes, name] : cases) {
         EXPECT_EQ(shipped().analyze(notes).principal, name) << testing::PrintToString(notes);
+    }
+}
+
+// Voicings pianists play with the root in the bass, as semitones above it, at every root: minor
+// elevenths in fourths without fifth or ninth, 7sus4 chords without fifth, sus triads whose bass
+// is the sus4 or the sus2 root, and minor six-nine chords without fifth.
+TEST(ShippedDictionary, QuartalAndFifthlessVoicingsAreNamedFromTheirBass) {
+    const std::pair<std::vector<int>, std::string_view> cases[] = {
+        {{0, 3, 10, 17}, "m11"},         // A C G D
+        {{0, 10, 15, 17}, "m11"},        // B A D E
+        {{0, 5, 10, 15}, "m11"},         // A D G C
+        {{0, 5, 10, 15, 19}, "m11"},     // E A D G B
+        {{0, 3, 10, 14, 17}, "m11"},     // A C G B D
+        {{0, 7, 15, 22, 26, 29}, "m11"}, // every tone
+        {{0, 5, 10}, "7sus4"},           // F Bb Eb
+        {{0, 10, 17}, "7sus4"},          // F Eb Bb
+        {{0, 7, 10, 17}, "7sus4"},       // F C Eb Bb
+        {{0, 5, 7}, "sus4"},             // Bb Eb F
+        {{0, 7, 17}, "sus4"},            // Bb F Eb
+        {{0, 2, 7}, "sus2"},             // Eb F Bb
+        {{0, 7, 14}, "sus2"},            // Eb Bb F
+        {{0, 3, 9, 14}, "m6/9"},         // C Eb A D
+        {{0, 9, 14, 15}, "m6/9"},        // C A D Eb
+        {{0, 14, 15, 21}, "m6/9"},       // C D Eb A
+        {{0, 3, 7, 9, 14}, "m6/9"},      // with the fifth
+    };
+    for (const auto& [above, name] : cases) {
+        for (int root = 0; root < 12; ++root) {
+            Notes notes;
+            for (const int semitones : above) {
+                notes.push_back(48 + root + semitones);
+            }
+            EXPECT_EQ(shipped().analyze(notes).principal, noteName(root) + std::string(name))
+                << testing::PrintToString(notes);
+        }
     }
 }
 
