@@ -34,7 +34,7 @@ if [[ -n $screenshots ]]; then
   mkdir -p "$screenshots" && screenshots=$(cd "$screenshots" && pwd) || exit 2
 fi
 
-tools=(Xvfb trayer xdotool xwininfo import identify cmake timeout)
+tools=(Xvfb trayer xdotool xwininfo import identify convert cmake timeout)
 [[ $footprint -eq 1 ]] && tools+=(/usr/bin/time)
 for tool in "${tools[@]}"; do
   command -v "$tool" >/dev/null || { echo "FAIL $tool is missing; run scripts/bootstrap.sh --ci"; exit 1; }
@@ -60,7 +60,7 @@ stop() {
 }
 
 cleanup() {
-  stop "$app_pid"
+  stop "$app_pid"; app_pid=
   stop "$trayer_pid"
   stop "$xvfb_pid"
   if [[ $failed -ne 0 && -s $app_err ]]; then
@@ -106,6 +106,12 @@ for file in bin/quenlitor-midi-texto share/quenlitor-midi-texto/diccionario_acor
   [[ -e $prefix/$file ]] || fail "the installation lacks $file"
 done
 pass "installed into a temporary prefix"
+
+# --- --help and --version answer without a display, as every command does.
+version=$(env -u DISPLAY -u WAYLAND_DISPLAY "$app" --version 2>&1) || fail "--version ended with status $?"
+[[ $version =~ ^quenlitor-midi-texto\ [0-9]+\.[0-9]+\.[0-9]+$ ]] || fail "--version printed: $version"
+env -u DISPLAY -u WAYLAND_DISPLAY "$app" --help | grep -q '^Uso: quenlitor-midi-texto' || fail "--help printed no usage"
+pass "--version prints \"$version\" and --help the usage, both without a display"
 
 # --- The X server, on the first free display number it finds itself.
 Xvfb -displayfd 3 -screen 0 640x400x24 -nolisten tcp 3>"$tmp/display" 2>"$tmp/xvfb.err" &
@@ -190,6 +196,46 @@ import -silent -window "$icon" "$tmp/icon.png" || fail "no screenshot of the ico
 colours=$(identify -format '%k' "$tmp/icon.png")
 ((colours > 1)) || fail "the icon is blank (one colour)"
 pass "the icon is drawn ($colours colours)"
+
+# --- Legible on dark and light panels: an XEmbed tray tells the application nothing of its
+# colour. Panel and application are started again for each colour; the share of the docked
+# icon's pixels that stand out from the panel by a contrast ratio of 3:1 or more is measured.
+legible_share() {
+  local hex=$1
+  convert "$2" -depth 8 txt:- | awk -v pr=$((16#${hex:0:2})) -v pg=$((16#${hex:2:2})) -v pb=$((16#${hex:4:2})) '
+    function lin(c) { c /= 255; return c <= 0.04045 ? c / 12.92 : ((c + 0.055) / 1.055) ^ 2.4 }
+    function lum(r, g, b) { return 0.2126 * lin(r) + 0.7152 * lin(g) + 0.0722 * lin(b) }
+    BEGIN { lp = lum(pr, pg, pb) + 0.05 }
+    /^[0-9]/ { colour = $2; gsub(/[()]/, "", colour); split(colour, c, ",")
+      if ((c[1] - pr) ^ 2 + (c[2] - pg) ^ 2 + (c[3] - pb) ^ 2 < 64) next
+      icon++; l = lum(c[1], c[2], c[3]) + 0.05
+      if ((l > lp ? l / lp : lp / l) >= 3) legible++ }
+    END { printf "%d %d\n", icon, legible }'
+}
+for panel_colour in 202020 f0f0f0; do
+  stop "$app_pid"; app_pid=
+  stop "$trayer_pid"
+  "${session[@]}" trayer --edge top --align right --widthtype pixel --width 160 --height 24 \
+    --SetDockType true --transparent true --alpha 0 --tint "0x$panel_colour" >"$tmp/trayer.log" 2>&1 &
+  trayer_pid=$!
+  panel= icon=
+  waited=$(now_ms)
+  while (($(now_ms) - waited < 10000)); do
+    panel=$(xdotool search --classname '^panel$' 2>/dev/null | head -n 1)
+    [[ -n $panel && -z $app_pid ]] && start_app
+    [[ -n $panel ]] && icon=$(docked_icons | head -n 1)
+    [[ -n $icon ]] && break
+    sleep 0.05
+  done
+  [[ -n $icon ]] || fail "the icon did not dock again in a #$panel_colour panel within 10 s"
+  sleep 0.3
+  import -silent -window "$icon" "$tmp/icon-$panel_colour.png" || fail "no screenshot of the icon on #$panel_colour"
+  read -r drawn legible < <(legible_share "$panel_colour" "$tmp/icon-$panel_colour.png")
+  ((drawn >= 40)) || fail "on a #$panel_colour panel only $drawn pixels of the icon differ from the panel"
+  ((legible * 100 >= drawn * 35)) ||
+    fail "on a #$panel_colour panel only $legible of the icon's $drawn pixels stand out by 3:1"
+  pass "on a #$panel_colour panel $legible of the icon's $drawn pixels stand out by 3:1 or more"
+done
 
 # --- A right click on the icon opens the menu.
 xdotool mousemove --window "$icon" 11 11 click 3

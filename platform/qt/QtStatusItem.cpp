@@ -4,16 +4,13 @@
 #include "QtText.hpp"
 
 #include <QCursor>
-#include <QEvent>
 #include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
-#include <QPalette>
 #include <QPixmap>
 #include <QStringList>
 #include <QSvgRenderer>
 
-#include <functional>
 #include <utility>
 
 namespace quenlitor::platform::qt {
@@ -25,73 +22,49 @@ constexpr std::string_view pianoKeys = "pianokeys";
 constexpr int iconSides[] = {16, 22, 24, 32, 44, 48, 64};
 constexpr double dimmedOpacity = 0.4;
 
-// The symbolic SVG's shape, in `color`.
-QIcon drawPianoKeys(const QColor& color) {
-    QSvgRenderer renderer(QStringLiteral(":/quenlitor/icons/quenlitor-midi-texto-symbolic.svg"));
+// The two-tone piano keys at every size: an XEmbed tray tells nobody its colour, and the icon
+// must read on light and dark panels alike.
+QIcon drawPianoKeys(double opacity) {
+    QSvgRenderer renderer(QStringLiteral(":/quenlitor/icons/quenlitor-midi-texto-panel.svg"));
     if (!renderer.isValid()) {
         return {};
     }
     QIcon icon;
     for (const int side : iconSides) {
-        QImage image(side, side, QImage::Format_ARGB32_Premultiplied);
-        image.fill(Qt::transparent);
-        QPainter painter(&image);
-        renderer.render(&painter);
-        // Keeps the shape's coverage and replaces its colour.
-        painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
-        painter.fillRect(image.rect(), color);
-        painter.end();
-        icon.addPixmap(QPixmap::fromImage(image));
+        QImage keys(side, side, QImage::Format_ARGB32_Premultiplied);
+        keys.fill(Qt::transparent);
+        QPainter keysPainter(&keys);
+        renderer.render(&keysPainter);
+        keysPainter.end();
+        // The renderer sets the painter's opacity itself: the finished keys are faded instead.
+        QImage faded(side, side, QImage::Format_ARGB32_Premultiplied);
+        faded.fill(Qt::transparent);
+        QPainter fadedPainter(&faded);
+        fadedPainter.setOpacity(opacity);
+        fadedPainter.drawImage(0, 0, keys);
+        fadedPainter.end();
+        icon.addPixmap(QPixmap::fromImage(faded));
     }
-    // A hint to platforms that recolour template images themselves.
-    icon.setIsMask(true);
     return icon;
 }
 
 } // namespace
 
-// Tells the button when the application's palette changes: the desktop switched between light
-// and dark, or to another colour scheme.
-class QtStatusButton::PaletteWatcher final : public QObject {
-public:
-    explicit PaletteWatcher(std::function<void()> onChange) : m_onChange(std::move(onChange)) {}
-
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        if (watched == QCoreApplication::instance() && event->type() == QEvent::ApplicationPaletteChange) {
-            m_onChange();
-        }
-        return false;
-    }
-
-private:
-    std::function<void()> m_onChange;
-};
-
 QtStatusButton::QtStatusButton()
-    : m_tray(new QSystemTrayIcon), m_paletteWatcher(new PaletteWatcher([this] {
-          if (!m_icon.isNull()) {
-              drawIcon();
-          }
-      })) {
-    QCoreApplication::instance()->installEventFilter(m_paletteWatcher.get());
-    drawIcon();
+    : m_icon(drawPianoKeys(1.0)), m_dimmedIcon(drawPianoKeys(dimmedOpacity)), m_tray(new QSystemTrayIcon) {
+    m_tray->setIcon(m_icon);
     m_tray->show();
 }
 
 QtStatusButton::~QtStatusButton() {
-    // Both objects are deleted later, and the icon should leave the tray now.
-    if (QCoreApplication* application = QCoreApplication::instance()) {
-        application->removeEventFilter(m_paletteWatcher.get());
+    // The tray icon is deleted later, and it should leave the tray now.
+    if (QCoreApplication::instance() != nullptr) {
         m_tray->hide();
     }
 }
 
 bool QtStatusButton::setSymbolImage(std::string_view symbolName, std::string_view accessibilityDescription) {
-    if (symbolName != pianoKeys) {
-        return false;
-    }
-    drawIcon();
-    if (m_icon.isNull()) {
+    if (symbolName != pianoKeys || m_icon.isNull()) {
         return false;
     }
     m_imageDescription = std::string(accessibilityDescription);
@@ -123,15 +96,6 @@ void QtStatusButton::setAppearsDisabled(bool disabled) {
 }
 
 QString QtStatusButton::accessibleName() const { return toQString(m_label.empty() ? m_imageDescription : m_label); }
-
-void QtStatusButton::drawIcon() {
-    m_iconColor = QGuiApplication::palette().color(QPalette::Active, QPalette::WindowText);
-    QColor dimmed = m_iconColor;
-    dimmed.setAlphaF(static_cast<float>(m_iconColor.alphaF() * dimmedOpacity));
-    m_icon = drawPianoKeys(m_iconColor);
-    m_dimmedIcon = drawPianoKeys(dimmed);
-    m_tray->setIcon(m_appearsDisabled ? m_dimmedIcon : m_icon);
-}
 
 void QtStatusButton::showToolTip() {
     QStringList lines;

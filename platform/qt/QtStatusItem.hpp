@@ -3,7 +3,6 @@
 #include "QtOwnership.hpp"
 #include "platform/Application.hpp"
 
-#include <QColor>
 #include <QIcon>
 #include <QMetaObject>
 #include <QString>
@@ -19,9 +18,8 @@ namespace quenlitor::platform::qt {
 // name (what StatusNotifier hosts and screen readers announce) and the accessible name of the
 // menu.
 //
-// The one symbol known is "pianokeys": the application's monochrome piano keys, drawn in the
-// palette's window text colour and drawn again whenever the palette changes, so it follows a
-// light or dark desktop theme. Dimmed, it is drawn at reduced opacity.
+// The one symbol known is "pianokeys": the application's piano keys, light keys inside dark lines
+// so that they read on any panel. Dimmed, they are drawn at reduced opacity.
 class QtStatusButton final : public StatusButton {
 public:
     // Shows the piano keys in the tray at once, so the item is never an empty slot.
@@ -41,13 +39,8 @@ public:
     bool appearsDisabled() const { return m_appearsDisabled; }
     // The label, or the image's description when no label was set.
     QString accessibleName() const;
-    // The colour the icon is drawn in now.
-    QColor iconColor() const { return m_iconColor; }
 
 private:
-    class PaletteWatcher;
-
-    void drawIcon();
     void showToolTip();
 
     std::string m_title;
@@ -55,11 +48,9 @@ private:
     std::string m_label;
     std::string m_imageDescription;
     bool m_appearsDisabled = false;
-    QColor m_iconColor;
     QIcon m_icon;
     QIcon m_dimmedIcon;
     QtOwned<QSystemTrayIcon> m_tray;
-    QtOwned<PaletteWatcher> m_paletteWatcher;
 };
 
 // The application's item in the system tray, shown from its creation. Its menu opens on a right
