@@ -4,7 +4,7 @@
 // there is an entry, keeping the values normalised, and fail with the right error otherwise.
 #include "FuzzSupport.hpp"
 #include "ChordRecognizer.hpp"
-#include "Error.hpp"
+#include "platform/Error.hpp"
 
 #include <cstdlib>
 #include <cstring>

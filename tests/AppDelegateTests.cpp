@@ -73,7 +73,6 @@ protected:
 TEST_F(AppDelegateTest, StartsWithItsStatusItemMenuAndServices) {
     midi->setSources({{.endpoint = 7, .name = "Teclado", .uniqueID = {0, 42}}});
     launch();
-    EXPECT_TRUE(application->accessory);
     ASSERT_EQ(application->statusItems.size(), 1u);
     EXPECT_EQ(button()->symbol, "pianokeys");
     EXPECT_EQ(button()->title, " QK");
@@ -116,7 +115,7 @@ TEST_F(AppDelegateTest, GestureReachesTheClipboardAndTheMenu) {
 }
 
 TEST_F(AppDelegateTest, SecondInstanceQuitsBeforeShowingAnything) {
-    running->others[AppDelegate::fallbackBundleIdentifier] = 1;
+    running->heldElsewhere.insert(std::string(platform::defaultApplicationId));
     launch();
     EXPECT_EQ(application->terminateRequests, 1);
     EXPECT_TRUE(application->statusItems.empty());
@@ -124,8 +123,7 @@ TEST_F(AppDelegateTest, SecondInstanceQuitsBeforeShowingAnything) {
     EXPECT_FALSE(app->controller());
 
     bundle->identifier = "org.example.otro";
-    running->others.clear();
-    running->others["org.example.otro"] = 1;
+    running->heldElsewhere = {"org.example.otro"};
     launch();
     EXPECT_EQ(running->asked.back(), "org.example.otro");
 }

@@ -1,6 +1,6 @@
 // The chord dictionary format, its loading failures and the analysis with its six ranking keys.
 #include "ChordRecognizer.hpp"
-#include "Error.hpp"
+#include "platform/Error.hpp"
 
 #include <gtest/gtest.h>
 #include <unicode/normalizer2.h>

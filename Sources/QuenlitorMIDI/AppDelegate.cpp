@@ -2,7 +2,7 @@
 
 #include "CaptureController.hpp"
 #include "ChordRecognizer.hpp"
-#include "Error.hpp"
+#include "platform/Error.hpp"
 #include "MIDIInputService.hpp"
 #include "TextCuts.hpp"
 
@@ -50,7 +50,6 @@ AppDelegate::AppDelegate(platform::Desktop desktop)
     : m_desktop(std::move(desktop)), m_menu(m_desktop.menus->makeMenu()), m_defaults(m_desktop.defaults) {}
 
 void AppDelegate::applicationDidFinishLaunching() {
-    m_desktop.application->setAccessoryActivationPolicy();
     if (anotherInstanceRuns()) {
         m_desktop.application->terminate();
         return;
@@ -82,8 +81,9 @@ void AppDelegate::applicationWillTerminate() {
 void AppDelegate::menuWillOpen(platform::Menu&) { rebuildMenu(); }
 
 bool AppDelegate::anotherInstanceRuns() const {
-    const std::string identifier = m_desktop.bundle->bundleIdentifier().value_or(fallbackBundleIdentifier);
-    return m_desktop.runningInstances->runningApplicationsWithBundleIdentifier(identifier) >= 2;
+    const std::string identifier =
+        m_desktop.bundle->applicationId().value_or(std::string(platform::defaultApplicationId));
+    return !m_desktop.runningInstances->claimSingleInstance(identifier);
 }
 
 void AppDelegate::configureButton() {
@@ -123,7 +123,7 @@ bool AppDelegate::readIncludeTitle() const {
 }
 
 std::shared_ptr<const ChordRecognizer> AppDelegate::loadRecognizer() {
-    const auto location = m_desktop.bundle->urlForResource("diccionario_acordes", "json");
+    const auto location = m_desktop.bundle->resourcePath("diccionario_acordes", "json");
     if (!location) {
         throw Error("Quenlitor", 1, "Falta el diccionario de acordes en la aplicación.");
     }

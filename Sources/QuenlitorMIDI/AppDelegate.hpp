@@ -22,8 +22,6 @@ class AppDelegate final : public platform::ApplicationDelegate,
                           public platform::MenuDelegate,
                           public std::enable_shared_from_this<AppDelegate> {
 public:
-    static constexpr const char* fallbackBundleIdentifier = "local.quenlitor.midi-texto";
-
     explicit AppDelegate(platform::Desktop desktop);
 
     void applicationDidFinishLaunching() override;

@@ -1,6 +1,6 @@
 #include "ChordDictionaryDecoding.hpp"
 
-#include "Error.hpp"
+#include "platform/Error.hpp"
 
 #include <nlohmann/json.hpp>
 

@@ -1,7 +1,7 @@
 #include "ChordRecognizer.hpp"
 
 #include "ChordDictionaryDecoding.hpp"
-#include "Error.hpp"
+#include "platform/Error.hpp"
 
 #include <nlohmann/json.hpp>
 #include <unicode/normalizer2.h>

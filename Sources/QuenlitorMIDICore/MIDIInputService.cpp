@@ -26,21 +26,41 @@ void callIfSet(const Callback& callback, Args&&... args) {
     }
 }
 
-// Spanish, the language of every text the user sees: digits by numeric value and case ignored as
-// in the root order, and ñ a letter of its own after n, where Spanish readers look for it.
-std::unique_ptr<icu::Collator> makeCollator() {
-    UErrorCode status = U_ZERO_ERROR;
-    std::unique_ptr<icu::Collator> collator(icu::Collator::createInstance(icu::Locale("es"), status));
-    if (U_FAILURE(status) || !collator) {
-        return nullptr;
-    }
-    collator->setAttribute(UCOL_NUMERIC_COLLATION, UCOL_ON, status);
-    // Secondary strength tells accents apart but not case.
-    collator->setAttribute(UCOL_STRENGTH, UCOL_SECONDARY, status);
-    return U_SUCCESS(status) ? std::move(collator) : nullptr;
-}
-
 } // namespace
+
+// Spanish, the language of every text the user sees: digits by numeric value and case ignored as
+// in the root order, and ñ a letter of its own after n, where Spanish readers look for it. Without
+// a collator from ICU, names are ordered by their bytes.
+class MIDIInputService::NameOrder {
+public:
+    NameOrder() {
+        UErrorCode status = U_ZERO_ERROR;
+        std::unique_ptr<icu::Collator> collator(icu::Collator::createInstance(icu::Locale("es"), status));
+        if (U_FAILURE(status) || !collator) {
+            return;
+        }
+        collator->setAttribute(UCOL_NUMERIC_COLLATION, UCOL_ON, status);
+        // Secondary strength tells accents apart but not case.
+        collator->setAttribute(UCOL_STRENGTH, UCOL_SECONDARY, status);
+        if (U_SUCCESS(status)) {
+            m_collator = std::move(collator);
+        }
+    }
+
+    void sort(std::vector<MIDISourceInfo>& sources) const {
+        if (!m_collator) {
+            std::ranges::stable_sort(sources, {}, &MIDISourceInfo::name);
+            return;
+        }
+        std::ranges::stable_sort(sources, [&](const MIDISourceInfo& a, const MIDISourceInfo& b) {
+            UErrorCode status = U_ZERO_ERROR;
+            return m_collator->compareUTF8(a.name, b.name, status) == UCOL_LESS;
+        });
+    }
+
+private:
+    std::unique_ptr<icu::Collator> m_collator;
+};
 
 std::shared_ptr<MIDIInputService> MIDIInputService::create(std::shared_ptr<platform::MIDIPlatform> platform,
                                                            std::shared_ptr<platform::MainQueue> mainQueue,
@@ -52,7 +72,7 @@ std::shared_ptr<MIDIInputService> MIDIInputService::create(std::shared_ptr<platf
 MIDIInputService::MIDIInputService(std::shared_ptr<platform::MIDIPlatform> platform,
                                    std::shared_ptr<platform::MainQueue> mainQueue, SourceFilter filter)
     : sourceFilter(std::move(filter)), m_platform(std::move(platform)), m_mainQueue(std::move(mainQueue)),
-      m_collator(makeCollator()) {}
+      m_nameOrder(std::make_unique<NameOrder>()) {}
 
 MIDIInputService::~MIDIInputService() { stop(); }
 
@@ -146,7 +166,7 @@ void MIDIInputService::refresh() {
     const auto self = shared_from_this();
 
     std::vector<MIDISourceInfo> sources = listSources();
-    sortByName(sources);
+    m_nameOrder->sort(sources);
     std::vector<std::uint32_t> wanted;
     for (const MIDISourceInfo& source : sources) {
         if (!sourceFilter || sourceFilter(source)) {
@@ -237,17 +257,6 @@ std::vector<MIDISourceInfo> MIDIInputService::listSources() {
                            name ? std::move(*name) : "Entrada MIDI " + std::to_string(index + 1)});
     }
     return sources;
-}
-
-void MIDIInputService::sortByName(std::vector<MIDISourceInfo>& sources) const {
-    if (!m_collator) {
-        std::ranges::stable_sort(sources, {}, &MIDISourceInfo::name);
-        return;
-    }
-    std::ranges::stable_sort(sources, [&](const MIDISourceInfo& a, const MIDISourceInfo& b) {
-        UErrorCode status = U_ZERO_ERROR;
-        return m_collator->compareUTF8(a.name, b.name, status) == UCOL_LESS;
-    });
 }
 
 void MIDIInputService::receive(std::uint32_t source, std::span<const std::uint8_t> bytes) {

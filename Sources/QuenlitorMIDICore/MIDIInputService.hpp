@@ -4,8 +4,6 @@
 #include "platform/MIDIPlatform.hpp"
 #include "platform/MainQueue.hpp"
 
-#include <unicode/uversion.h>
-
 #include <cstdint>
 #include <functional>
 #include <iosfwd>
@@ -15,10 +13,6 @@
 #include <span>
 #include <string>
 #include <vector>
-
-U_NAMESPACE_BEGIN
-class Collator;
-U_NAMESPACE_END
 
 namespace quenlitor {
 
@@ -91,7 +85,6 @@ private:
                      SourceFilter filter);
 
     std::vector<MIDISourceInfo> listSources();
-    void sortByName(std::vector<MIDISourceInfo>& sources) const;
     void receive(std::uint32_t source, std::span<const std::uint8_t> bytes);
     void report(const std::string& action, platform::MIDIStatus status);
     void readFailed(platform::MIDIStatus status);
@@ -107,8 +100,9 @@ private:
     std::string m_errorExplanation;
     // Only for members of m_connected, created when a source first delivers bytes.
     std::map<std::uint32_t, MIDIStreamDecoder> m_decoders;
-    // Null if ICU could not provide one; names are then ordered by their bytes.
-    std::unique_ptr<icu::Collator> m_collator;
+    // How source names are ordered; defined with the sources, which alone see ICU.
+    class NameOrder;
+    std::unique_ptr<NameOrder> m_nameOrder;
 };
 
 } // namespace quenlitor

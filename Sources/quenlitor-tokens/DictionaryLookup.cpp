@@ -1,6 +1,6 @@
 #include "DictionaryLookup.hpp"
 
-#include "Error.hpp"
+#include "platform/Error.hpp"
 #include "platform/xdg/XdgBundleResources.hpp"
 
 #include <system_error>
@@ -16,7 +16,6 @@ std::vector<fs::path> dictionaryCandidates() {
     for (const fs::path& directory : platform::xdg::XdgBundleResources::defaultSearchDirectories()) {
         candidates.push_back(directory / dictionaryFile);
     }
-    candidates.push_back(fs::path(QUENLITOR_SOURCE_DIR) / "resources" / dictionaryFile);
     return candidates;
 }
 

@@ -4,7 +4,7 @@
 #include "CaptureController.hpp"
 #include "Commands.hpp"
 #include "DictionaryLookup.hpp"
-#include "Error.hpp"
+#include "platform/Error.hpp"
 #include "Output.hpp"
 #include "PrintingClipboard.hpp"
 #include "StandardMIDIFile.hpp"

@@ -2,7 +2,7 @@
 // and for watching what a keyboard sends.
 #include "ByteInput.hpp"
 #include "Commands.hpp"
-#include "Error.hpp"
+#include "platform/Error.hpp"
 #include "Output.hpp"
 
 #include <algorithm>

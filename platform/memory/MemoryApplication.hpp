@@ -58,14 +58,12 @@ private:
 class MemoryApplication final : public Application {
 public:
     void setDelegate(std::weak_ptr<ApplicationDelegate> delegate) override { m_delegate = std::move(delegate); }
-    void setAccessoryActivationPolicy() override { accessory = true; }
     int run() override;
     void terminate() override;
     std::shared_ptr<StatusItem> makeStatusItem() override;
 
     std::shared_ptr<ApplicationDelegate> delegate() const { return m_delegate.lock(); }
 
-    bool accessory = false;
     bool statusItemsHaveButtons = true;
     std::vector<std::shared_ptr<MemoryStatusItem>> statusItems;
     int terminateRequests = 0;

@@ -1,8 +1,9 @@
 #pragma once
 
-#include "Error.hpp"
+#include "platform/Error.hpp"
 #include "platform/BundleResources.hpp"
 
+#include <cerrno>
 #include <map>
 
 namespace quenlitor::platform::memory {
@@ -11,9 +12,9 @@ namespace quenlitor::platform::memory {
 // made-up paths, and reading one can be made to fail.
 class MemoryBundleResources final : public BundleResources {
 public:
-    std::optional<std::string> bundleIdentifier() const override { return identifier; }
+    std::optional<std::string> applicationId() const override { return identifier; }
 
-    std::optional<std::filesystem::path> urlForResource(std::string_view name, std::string_view extension) const override {
+    std::optional<std::filesystem::path> resourcePath(std::string_view name, std::string_view extension) const override {
         const auto path = pathOf(name, extension);
         return files.contains(path) ? std::optional(path) : std::nullopt;
     }
@@ -21,7 +22,7 @@ public:
     std::vector<std::uint8_t> readFile(const std::filesystem::path& path) const override {
         const auto found = files.find(path);
         if (found == files.end() || readFailure) {
-            throw Error("NSCocoaErrorDomain", 260, readFailure.value_or("No se encontró el archivo."));
+            throw Error("posix", ENOENT, readFailure.value_or("No se encontró el archivo."));
         }
         return found->second;
     }

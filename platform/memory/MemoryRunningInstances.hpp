@@ -2,22 +2,22 @@
 
 #include "platform/RunningInstances.hpp"
 
-#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
 namespace quenlitor::platform::memory {
 
-// Other running copies as the test declares them; this process always counts as one.
+// Other running copies as the test declares them: a claim succeeds unless `heldElsewhere` holds
+// the identifier.
 class MemoryRunningInstances final : public RunningInstances {
 public:
-    std::size_t runningApplicationsWithBundleIdentifier(std::string_view bundleIdentifier) override {
-        asked.emplace_back(bundleIdentifier);
-        const auto found = others.find(std::string(bundleIdentifier));
-        return 1 + (found == others.end() ? 0 : found->second);
+    bool claimSingleInstance(std::string_view applicationId) override {
+        asked.emplace_back(applicationId);
+        return !heldElsewhere.contains(std::string(applicationId));
     }
 
-    std::map<std::string, std::size_t> others;
+    std::set<std::string> heldElsewhere;
     std::vector<std::string> asked;
 };
 

@@ -68,6 +68,7 @@ QtApplication::QtApplication(int& argc, char** argv) {
         preferX11OnWayland();
         m_ownedApplication = std::make_unique<QApplication>(argc, argv);
     }
+    // No window of its own, no entry in the task bar: closing a menu must not end the application.
     QGuiApplication::setQuitOnLastWindowClosed(false);
     QGuiApplication::setDesktopFileName(QStringLiteral("quenlitor-midi-texto"));
     m_context = std::make_unique<QObject>();
@@ -85,7 +86,6 @@ QtApplication::~QtApplication() {
     m_ownedApplication.reset();
 }
 
-void QtApplication::setAccessoryActivationPolicy() { QGuiApplication::setQuitOnLastWindowClosed(false); }
 
 int QtApplication::run() {
     if (m_quitRequested) {

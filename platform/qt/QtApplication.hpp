@@ -37,9 +37,6 @@ public:
     QtApplication& operator=(const QtApplication&) = delete;
 
     void setDelegate(std::weak_ptr<ApplicationDelegate> delegate) override { m_delegate = std::move(delegate); }
-    // Nothing more to do than what the constructor did: a QApplication without windows shows in
-    // no task bar, and the tray needs nothing else.
-    void setAccessoryActivationPolicy() override;
     // Returns the loop's exit status: 0 after an orderly quit.
     int run() override;
     // Queued: the loop ends after the events already waiting, then applicationWillTerminate runs.

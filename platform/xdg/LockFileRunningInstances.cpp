@@ -45,23 +45,23 @@ std::filesystem::path LockFileRunningInstances::defaultDirectory() {
     return std::filesystem::path("/tmp") / ("quenlitor-" + std::to_string(::getuid()));
 }
 
-std::filesystem::path LockFileRunningInstances::lockPath(std::string_view bundleIdentifier) const {
-    std::string name(bundleIdentifier);
+std::filesystem::path LockFileRunningInstances::lockPath(std::string_view applicationId) const {
+    std::string name(applicationId);
     std::ranges::replace(name, '/', '_');
     return m_directory / (name + ".lock");
 }
 
-std::size_t LockFileRunningInstances::runningApplicationsWithBundleIdentifier(std::string_view bundleIdentifier) {
-    if (m_held.contains(bundleIdentifier)) {
-        return 1;
+bool LockFileRunningInstances::claimSingleInstance(std::string_view applicationId) {
+    if (m_held.contains(applicationId)) {
+        return true;
     }
     if (!isPrivateFolder(m_directory)) {
-        return 1;
+        return true;
     }
-    const std::filesystem::path path = lockPath(bundleIdentifier);
+    const std::filesystem::path path = lockPath(applicationId);
     const int descriptor = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (descriptor < 0) {
-        return 1;
+        return true;
     }
     int status = 0;
     do {
@@ -70,15 +70,15 @@ std::size_t LockFileRunningInstances::runningApplicationsWithBundleIdentifier(st
     if (status != 0) {
         const bool heldByAnother = errno == EWOULDBLOCK;
         ::close(descriptor);
-        return heldByAnother ? 2 : 1;
+        return !heldByAnother;
     }
     // For whoever looks at the file: which process holds it.
     const std::string pid = std::to_string(::getpid()) + "\n";
     if (::ftruncate(descriptor, 0) == 0) {
         [[maybe_unused]] const ssize_t written = ::write(descriptor, pid.data(), pid.size());
     }
-    m_held.emplace(std::string(bundleIdentifier), descriptor);
-    return 1;
+    m_held.emplace(std::string(applicationId), descriptor);
+    return true;
 }
 
 } // namespace quenlitor::platform::xdg

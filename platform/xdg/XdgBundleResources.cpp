@@ -1,6 +1,6 @@
 #include "XdgBundleResources.hpp"
 
-#include "Error.hpp"
+#include "platform/Error.hpp"
 #include "platform/xdg/XdgDirectories.hpp"
 
 #include <algorithm>
@@ -66,9 +66,9 @@ std::vector<std::filesystem::path> XdgBundleResources::defaultSearchDirectories(
     return directories;
 }
 
-std::optional<std::string> XdgBundleResources::bundleIdentifier() const { return std::string(identifier); }
+std::optional<std::string> XdgBundleResources::applicationId() const { return std::string(defaultApplicationId); }
 
-std::optional<std::filesystem::path> XdgBundleResources::urlForResource(std::string_view name,
+std::optional<std::filesystem::path> XdgBundleResources::resourcePath(std::string_view name,
                                                                         std::string_view extension) const {
     const std::string fileName =
         extension.empty() ? std::string(name) : std::string(name) + "." + std::string(extension);

@@ -12,9 +12,6 @@ namespace quenlitor::platform::xdg {
 // looked up by its file name in each search directory in turn; the first regular file found wins.
 class XdgBundleResources final : public BundleResources {
 public:
-    // The identifier the application is installed under; also its lock's name.
-    static constexpr std::string_view identifier = "local.quenlitor.midi-texto";
-
     explicit XdgBundleResources(std::vector<std::filesystem::path> searchDirectories = defaultSearchDirectories());
 
     // The installed data first, then a build tree's: $XDG_DATA_HOME/quenlitor-midi-texto, where
@@ -24,9 +21,9 @@ public:
     // a build tree keeps the data beside the programs. Repeated folders are dropped.
     static std::vector<std::filesystem::path> defaultSearchDirectories();
 
-    std::optional<std::string> bundleIdentifier() const override;
+    std::optional<std::string> applicationId() const override;
     // None for a name or extension that would leave the search directories ("..", "/").
-    std::optional<std::filesystem::path> urlForResource(std::string_view name,
+    std::optional<std::filesystem::path> resourcePath(std::string_view name,
                                                         std::string_view extension) const override;
     // Throws Error with domain "posix", the system's error number as code and "<path>: <reason>"
     // as description.

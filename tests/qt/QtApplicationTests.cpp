@@ -222,7 +222,6 @@ TEST(QtApplication, RunLaunchesAndReturnsAfterTerminateOnce) {
         application.terminate();
     };
     application.setDelegate(delegate);
-    application.setAccessoryActivationPolicy();
     const auto guard = failSafe();
     EXPECT_EQ(application.run(), 0);
     EXPECT_EQ(delegate->events, (std::vector<std::string>{"launch", "terminate"}));

@@ -1,6 +1,6 @@
 #include "platform/qt/JsonSettingsStore.hpp"
 
-#include "Error.hpp"
+#include "platform/Error.hpp"
 #include "QtTestSupport.hpp"
 #include "platform/xdg/XdgDirectories.hpp"
 

@@ -4,7 +4,7 @@
 #include "platform/xdg/XdgBundleResources.hpp"
 #include "platform/xdg/XdgDirectories.hpp"
 
-#include "Error.hpp"
+#include "platform/Error.hpp"
 #include "support/Files.hpp"
 
 #include <gtest/gtest.h>
@@ -31,9 +31,9 @@ TEST(XdgBundleResources, FirstFolderHoldingTheResourceWins) {
     const XdgBundleResources bundle(
         {folder.path() / "a", folder.path() / "missing", folder.path() / "b", folder.path() / "c"});
 
-    EXPECT_EQ(bundle.urlForResource("diccionario_acordes", "json"), folder.path() / "b" / "diccionario_acordes.json");
-    EXPECT_EQ(bundle.urlForResource("otro", "json"), std::nullopt) << "a folder is no resource";
-    EXPECT_EQ(bundle.urlForResource("diccionario_acordes", "txt"), std::nullopt);
+    EXPECT_EQ(bundle.resourcePath("diccionario_acordes", "json"), folder.path() / "b" / "diccionario_acordes.json");
+    EXPECT_EQ(bundle.resourcePath("otro", "json"), std::nullopt) << "a folder is no resource";
+    EXPECT_EQ(bundle.resourcePath("diccionario_acordes", "txt"), std::nullopt);
     for (const auto& [name, extension] :
          std::vector<std::pair<std::string, std::string>>{{"../b/diccionario_acordes", "json"},
                                                           {"b/diccionario_acordes", "json"},
@@ -41,9 +41,9 @@ TEST(XdgBundleResources, FirstFolderHoldingTheResourceWins) {
                                                           {"..", ""},
                                                           {"", "json"}}) {
         SCOPED_TRACE(name + "." + extension);
-        EXPECT_EQ(bundle.urlForResource(name, extension), std::nullopt);
+        EXPECT_EQ(bundle.resourcePath(name, extension), std::nullopt);
     }
-    EXPECT_EQ(bundle.bundleIdentifier(), "local.quenlitor.midi-texto");
+    EXPECT_EQ(bundle.applicationId(), "local.quenlitor.midi-texto");
 }
 
 TEST(XdgBundleResources, ReadFileGivesTheBytesOrTheSystemsReason) {
@@ -97,16 +97,16 @@ TEST(LockFileRunningInstances, SecondHolderIsRefusedUntilTheFirstLetsGo) {
     const TemporaryDirectory folder;
     auto first = std::make_unique<LockFileRunningInstances>(folder.path());
     LockFileRunningInstances second(folder.path());
-    const std::string identifier(XdgBundleResources::identifier);
+    const std::string identifier(platform::defaultApplicationId);
 
-    EXPECT_EQ(first->runningApplicationsWithBundleIdentifier(identifier), 1u);
-    EXPECT_EQ(first->runningApplicationsWithBundleIdentifier(identifier), 1u) << "asking again keeps the lock";
-    EXPECT_EQ(second.runningApplicationsWithBundleIdentifier(identifier), 2u);
-    EXPECT_EQ(second.runningApplicationsWithBundleIdentifier("otra.aplicacion"), 1u);
+    EXPECT_TRUE(first->claimSingleInstance(identifier));
+    EXPECT_TRUE(first->claimSingleInstance(identifier)) << "asking again keeps the lock";
+    EXPECT_FALSE(second.claimSingleInstance(identifier));
+    EXPECT_TRUE(second.claimSingleInstance("otra.aplicacion"));
     EXPECT_EQ(readWhole(first->lockPath(identifier)), std::to_string(::getpid()) + "\n");
 
     first.reset();
-    EXPECT_EQ(second.runningApplicationsWithBundleIdentifier(identifier), 1u);
+    EXPECT_TRUE(second.claimSingleInstance(identifier));
     EXPECT_EQ(second.lockPath("a/b"), folder.path() / "a_b.lock");
 }
 
@@ -119,7 +119,7 @@ TEST(LockFileRunningInstances, LockGoesWithAProcessThatDies) {
     if (child == 0) {
         LockFileRunningInstances holder(folder.path());
         const char answer =
-            holder.runningApplicationsWithBundleIdentifier("local.quenlitor.midi-texto") == 1 ? '1' : '2';
+            holder.claimSingleInstance("local.quenlitor.midi-texto") ? '1' : '2';
         [[maybe_unused]] const ssize_t written = ::write(ready[1], &answer, 1);
         ::pause();
         ::_exit(0);
@@ -131,11 +131,11 @@ TEST(LockFileRunningInstances, LockGoesWithAProcessThatDies) {
     EXPECT_EQ(answer, '1');
 
     LockFileRunningInstances instances(folder.path());
-    EXPECT_EQ(instances.runningApplicationsWithBundleIdentifier("local.quenlitor.midi-texto"), 2u);
+    EXPECT_FALSE(instances.claimSingleInstance("local.quenlitor.midi-texto"));
     ::kill(child, SIGKILL);
     int status = 0;
     ASSERT_EQ(::waitpid(child, &status, 0), child);
-    EXPECT_EQ(instances.runningApplicationsWithBundleIdentifier("local.quenlitor.midi-texto"), 1u)
+    EXPECT_TRUE(instances.claimSingleInstance("local.quenlitor.midi-texto"))
         << "a killed holder leaves no stale lock";
 }
 
@@ -146,13 +146,13 @@ TEST(LockFileRunningInstances, FolderOthersCanWriteIntoIsNotTrusted) {
     ::chmod(shared.c_str(), 01777);
     LockFileRunningInstances first(shared);
     LockFileRunningInstances second(shared);
-    EXPECT_EQ(first.runningApplicationsWithBundleIdentifier("local.quenlitor.midi-texto"), 1u);
-    EXPECT_EQ(second.runningApplicationsWithBundleIdentifier("local.quenlitor.midi-texto"), 1u);
+    EXPECT_TRUE(first.claimSingleInstance("local.quenlitor.midi-texto"));
+    EXPECT_TRUE(second.claimSingleInstance("local.quenlitor.midi-texto"));
     EXPECT_FALSE(std::filesystem::exists(first.lockPath("local.quenlitor.midi-texto")));
 
     // A missing folder is made, private.
     LockFileRunningInstances made(folder.path() / "nueva");
-    EXPECT_EQ(made.runningApplicationsWithBundleIdentifier("local.quenlitor.midi-texto"), 1u);
+    EXPECT_TRUE(made.claimSingleInstance("local.quenlitor.midi-texto"));
     struct stat status {};
     ASSERT_EQ(::stat((folder.path() / "nueva").c_str(), &status), 0);
     EXPECT_EQ(status.st_mode & 0777, 0700u);

@@ -52,8 +52,6 @@ public:
     // The delegate is held weakly (it usually holds the application): whoever sets it keeps it
     // alive while the loop runs; a delegate that is gone is told nothing.
     virtual void setDelegate(std::weak_ptr<ApplicationDelegate> delegate) = 0;
-    // No window, no entry in the task bar or dock: the status item is the whole interface.
-    virtual void setAccessoryActivationPolicy() = 0;
     // Runs the event loop: calls applicationDidFinishLaunching once it runs, and returns after
     // terminate() (or the desktop's own request to end) once applicationWillTerminate has run.
     virtual int run() = 0;
