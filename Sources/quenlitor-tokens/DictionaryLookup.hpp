@@ -11,7 +11,7 @@ namespace quenlitor::tokens {
 
 // Where the tool looks for the shipped dictionary when none is named: where the application looks
 // for it (the installed data directories, then the executable's own directory, where a build puts
-// a copy), then the source tree the tool was built from.
+// a copy).
 std::vector<std::filesystem::path> dictionaryCandidates();
 
 // The first candidate that exists. Throws Error (domain "Quenlitor", code 1, "Falta el
