@@ -422,7 +422,7 @@ TEST(MIDIInputService, CallbacksMayStopReplaceOrReleaseTheService) {
         EXPECT_EQ(rig.platform->openClients(), 0u);
     }
     {
-        SCOPED_TRACE("onMessage clears itself, then stops the service");
+        SCOPED_TRACE("onMessage replaces itself, then stops the service");
         Rig rig;
         rig.service->start();
         rig.take();
@@ -434,8 +434,9 @@ TEST(MIDIInputService, CallbacksMayStopReplaceOrReleaseTheService) {
             // Still running after its own replacement: its captures must still be there.
             rig.events.push_back(tag + " " + toString(message));
         };
-        EXPECT_EQ(rig.play(11, {{0x90, 0x3C, 0x64, 0x3E, 0x64, 0x40, 0x64}}),
-                  (Events{"first noteOn 60 0", "then noteOn 62 0"}));
+        EXPECT_EQ(rig.play(11, {{0x90, 0x3C, 0x64, 0x3E, 0x64}}), (Events{"first noteOn 60 0", "first noteOn 62 0"}))
+            << "the replacement takes over with the next batch";
+        EXPECT_EQ(rig.play(11, {{0x40, 0x64, 0x41, 0x64}}), (Events{"then noteOn 64 0"}));
     }
     {
         SCOPED_TRACE("the owner lets go of the service in onError");

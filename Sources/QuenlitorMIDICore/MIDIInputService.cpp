@@ -100,19 +100,19 @@ void MIDIInputService::start() {
             // Out of memory: this change is missed until the next notification or refresh.
         }
     };
+    // The bytes of a batch are copied once, into the one task that carries them to the main thread.
     auto onRead = [weak, mainQueue](platform::MIDIPacketList packets, std::uintptr_t connectionReference) noexcept {
         try {
-            std::size_t size = 0;
-            for (const platform::MIDIPacket& packet : packets) {
-                size += packet.size();
-            }
-            if (size == 0) {
-                return;
-            }
             std::vector<std::uint8_t> bytes;
-            bytes.reserve(size);
-            for (const platform::MIDIPacket& packet : packets) {
-                bytes.insert(bytes.end(), packet.begin(), packet.end());
+            if (packets.size() == 1) {
+                bytes.assign(packets.front().begin(), packets.front().end());
+            } else {
+                for (const platform::MIDIPacket& packet : packets) {
+                    bytes.insert(bytes.end(), packet.begin(), packet.end());
+                }
+            }
+            if (bytes.empty()) {
+                return;
             }
             const auto source = static_cast<std::uint32_t>(connectionReference);
             mainQueue->post([weak, source, bytes = std::move(bytes)] {
@@ -264,13 +264,20 @@ void MIDIInputService::receive(std::uint32_t source, std::span<const std::uint8_
         return;
     }
     const std::vector<MIDIMessage> messages = m_decoders[source].decode(bytes);
+    // Copied once per batch, not per message: a callback that replaces or clears onMessage while
+    // it runs keeps its captures until it returns, and its replacement takes over with the next
+    // batch.
+    const auto handler = onMessage;
+    if (!handler) {
+        return;
+    }
     for (const MIDIMessage& message : messages) {
-        // onMessage may stop the service or drop this source; the rest is then discarded like
+        // The handler may stop the service or drop this source; the rest is then discarded like
         // bytes that arrive after the drop.
         if (!m_connected.contains(source)) {
             return;
         }
-        callIfSet(onMessage, message, source);
+        handler(message, source);
     }
 }
 

@@ -65,7 +65,8 @@ public:
     // The endpoints whose connection succeeded and has not been dropped.
     const std::set<std::uint32_t>& connected() const { return m_connected; }
 
-    // Each decoded message with the endpoint of the source that sent it.
+    // Each decoded message with the endpoint of the source that sent it. Read once per batch of
+    // bytes: a new value takes effect with the next batch.
     std::function<void(const MIDIMessage& message, std::uint32_t source)> onMessage;
     // Once at the end of every refresh that runs.
     std::function<void()> onChange;

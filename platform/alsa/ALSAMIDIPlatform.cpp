@@ -377,7 +377,6 @@ bool ALSAMIDIPlatform::isLive(MIDIHandle endpoint, const Endpoint& info) const {
 
 void ALSAMIDIPlatform::readLoop(std::stop_token stop, std::vector<pollfd> descriptors) noexcept {
     std::vector<Batch> batches;
-    std::vector<MIDIPacket> packets;
     while (!stop.stop_requested()) {
         bool more = false;
         try {
@@ -390,14 +389,9 @@ void ALSAMIDIPlatform::readLoop(std::stop_token stop, std::vector<pollfd> descri
             // Unlocked: the callbacks may take their time, and the main thread keeps working.
             for (std::size_t i = 0; i < used; ++i) {
                 const Batch& batch = batches[i];
-                packets.clear();
-                std::size_t begin = 0;
-                for (const std::size_t end : batch.ends) {
-                    packets.emplace_back(batch.bytes.data() + begin, end - begin);
-                    begin = end;
-                }
-                if (!packets.empty() && m_onRead) {
-                    m_onRead(packets, batch.reference);
+                const MIDIPacket whole(batch.bytes);
+                if (!whole.empty() && m_onRead) {
+                    m_onRead(MIDIPacketList(&whole, 1), batch.reference);
                 }
             }
             if (setupChanged && m_onSetupChange) {
@@ -477,7 +471,6 @@ bool ALSAMIDIPlatform::drain(std::vector<Batch>& batches, std::size_t& used, boo
             Batch& batch = batches[used++];
             batch.reference = reference;
             batch.bytes.clear();
-            batch.ends.clear();
         }
         Batch& batch = batches[used - 1];
         const std::size_t begin = batch.bytes.size();
@@ -487,9 +480,6 @@ bool ALSAMIDIPlatform::drain(std::vector<Batch>& batches, std::size_t& used, boo
             snd_midi_event_decode(m_coder, batch.bytes.data() + begin, static_cast<long>(room), event);
         // Events that are no MIDI message (queue control, echoes) decode to nothing.
         batch.bytes.resize(begin + static_cast<std::size_t>(std::max(written, 0L)));
-        if (written > 0) {
-            batch.ends.push_back(batch.bytes.size());
-        }
     }
     return true;
 }

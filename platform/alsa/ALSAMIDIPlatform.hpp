@@ -91,12 +91,11 @@ private:
         MIDIHandle endpoint;
         std::uintptr_t reference;
     };
-    // One run of consecutive events from one source, turned into bytes.
+    // One run of consecutive events from one source, turned into bytes: complete messages one
+    // after another, handed over as one packet.
     struct Batch {
         std::uintptr_t reference = 0;
         std::vector<std::uint8_t> bytes;
-        // Where each event's bytes end.
-        std::vector<std::size_t> ends;
     };
 
     void closePort();

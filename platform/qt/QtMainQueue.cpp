@@ -7,14 +7,9 @@ namespace quenlitor::platform::qt {
 QtMainQueue::QtMainQueue() : m_context(new QObject) {}
 
 void QtMainQueue::post(std::function<void()> task) {
-    QMetaObject::invokeMethod(
-        m_context.get(),
-        [task = std::move(task)] {
-            if (task) {
-                task();
-            }
-        },
-        Qt::QueuedConnection);
+    if (task) {
+        QMetaObject::invokeMethod(m_context.get(), std::move(task), Qt::QueuedConnection);
+    }
 }
 
 } // namespace quenlitor::platform::qt
