@@ -100,7 +100,7 @@ int pitchClassOf(const Json& value, const Subject& subject, const Path& path) {
     default:
         wrongType(subject, path);
     }
-    return ChordRecognizer::pitchClass(static_cast<std::ptrdiff_t>(number % 12));
+    return ChordRecognizer::pitchClass(static_cast<std::ptrdiff_t>(number));
 }
 
 // A key that is absent or null takes its default.

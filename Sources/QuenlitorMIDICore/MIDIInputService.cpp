@@ -82,73 +82,16 @@ void MIDIInputService::start() {
     }
     // onError may drop the caller's last reference to the service.
     const auto self = shared_from_this();
-    const std::weak_ptr<MIDIInputService> weak = self;
-    const std::shared_ptr<platform::MainQueue> mainQueue = m_mainQueue;
-
-    // The platform calls both callbacks on its own threads, possibly after the service is gone:
-    // they only post, and what they post finds the service through a weak reference on the main
-    // thread. They never lock it there themselves, or the last reference could be dropped on the
-    // platform's thread.
-    auto onSetupChange = [weak, mainQueue]() noexcept {
-        try {
-            mainQueue->post([weak] {
-                if (const auto service = weak.lock()) {
-                    service->refresh();
-                }
-            });
-        } catch (...) {
-            // Out of memory: this change is missed until the next notification or refresh.
-        }
-    };
-    // The bytes of a batch are copied once, into the one task that carries them to the main thread.
-    auto onRead = [weak, mainQueue](platform::MIDIPacketList packets, std::uintptr_t connectionReference) noexcept {
-        try {
-            std::vector<std::uint8_t> bytes;
-            if (packets.size() == 1) {
-                bytes.assign(packets.front().begin(), packets.front().end());
-            } else {
-                for (const platform::MIDIPacket& packet : packets) {
-                    bytes.insert(bytes.end(), packet.begin(), packet.end());
-                }
-            }
-            if (bytes.empty()) {
-                return;
-            }
-            const auto source = static_cast<std::uint32_t>(connectionReference);
-            mainQueue->post([weak, source, bytes = std::move(bytes)] {
-                if (const auto service = weak.lock()) {
-                    service->receive(source, bytes);
-                }
-            });
-        } catch (...) {
-            // Out of memory on the MIDI thread: losing this batch beats taking the process down.
-        }
-    };
-
-    // Reading stopped for good: the client is closed so that the next start() opens a new one.
-    auto onReadFailure = [weak, mainQueue, generation = ++m_generation](platform::MIDIStatus status) noexcept {
-        try {
-            mainQueue->post([weak, generation, status] {
-                if (const auto service = weak.lock(); service && service->m_generation == generation) {
-                    service->readFailed(status);
-                }
-            });
-        } catch (...) {
-            // Out of memory: the failure shows no sooner than the user's next "Actualizar lista".
-        }
-    };
-
     platform::MIDIHandle client = 0;
-    const platform::MIDIStatus clientStatus = m_platform->clientCreate("Quenlitor MIDI a Texto", client, onSetupChange);
+    const platform::MIDIStatus clientStatus = m_platform->clientCreate("Quenlitor MIDI a Texto", client, setupCallback());
     if (clientStatus != 0) {
         report("crear el cliente MIDI", clientStatus);
         return;
     }
     m_client = client;
-
     platform::MIDIHandle port = 0;
-    const platform::MIDIStatus portStatus =
-        m_platform->inputPortCreate(m_client, "Notas para Quenlitor Keyboard", port, onRead, onReadFailure);
+    const platform::MIDIStatus portStatus = m_platform->inputPortCreate(
+        m_client, "Notas para Quenlitor Keyboard", port, readCallback(), readFailureCallback(++m_generation));
     if (portStatus != 0) {
         report("abrir la entrada MIDI", portStatus);
         stop();
@@ -156,6 +99,65 @@ void MIDIInputService::start() {
     }
     m_port = port;
     refresh();
+}
+
+// The platform calls the callbacks below on its own threads, possibly after the service is gone:
+// they only post, and what they post finds the service through a weak reference on the main
+// thread. They never lock it on the platform's thread, or the last reference could be dropped
+// there.
+template <typename Task>
+void MIDIInputService::postToMainThread(const std::weak_ptr<MIDIInputService>& weak, platform::MainQueue& queue,
+                                        Task task) noexcept {
+    try {
+        queue.post([weak, task = std::move(task)]() mutable {
+            if (const auto service = weak.lock()) {
+                task(*service);
+            }
+        });
+    } catch (...) {
+        // Out of memory: this one notification is lost (see each callback).
+    }
+}
+
+platform::MIDIPlatform::SetupCallback MIDIInputService::setupCallback() {
+    // A lost notification is made good by the next one, or by the user's "Actualizar lista".
+    return [weak = weak_from_this(), queue = m_mainQueue]() noexcept {
+        postToMainThread(weak, *queue, [](MIDIInputService& service) { service.refresh(); });
+    };
+}
+
+platform::MIDIPlatform::ReadCallback MIDIInputService::readCallback() {
+    // The bytes of a batch are copied once, into the one task that carries them to the main
+    // thread. Out of memory, losing a batch beats taking the process down.
+    return [weak = weak_from_this(), queue = m_mainQueue](platform::MIDIPacketList packets,
+                                                          std::uintptr_t connectionReference) noexcept {
+        try {
+            std::vector<std::uint8_t> bytes;
+            for (const platform::MIDIPacket& packet : packets) {
+                bytes.insert(bytes.end(), packet.begin(), packet.end());
+            }
+            if (bytes.empty()) {
+                return;
+            }
+            const auto source = static_cast<std::uint32_t>(connectionReference);
+            postToMainThread(weak, *queue, [source, bytes = std::move(bytes)](MIDIInputService& service) {
+                service.receive(source, bytes);
+            });
+        } catch (...) {
+        }
+    };
+}
+
+platform::MIDIPlatform::ReadFailureCallback MIDIInputService::readFailureCallback(std::uint64_t generation) {
+    // Reading stopped for good: the client is closed so that the next start() opens a new one. A
+    // failure of a port closed since is ignored.
+    return [weak = weak_from_this(), queue = m_mainQueue, generation](platform::MIDIStatus status) noexcept {
+        postToMainThread(weak, *queue, [generation, status](MIDIInputService& service) {
+            if (service.m_generation == generation) {
+                service.readFailed(status);
+            }
+        });
+    };
 }
 
 void MIDIInputService::refresh() {

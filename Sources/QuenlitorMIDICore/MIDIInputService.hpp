@@ -87,6 +87,12 @@ private:
 
     std::vector<MIDISourceInfo> listSources();
     void receive(std::uint32_t source, std::span<const std::uint8_t> bytes);
+    template <typename Task>
+    static void postToMainThread(const std::weak_ptr<MIDIInputService>& weak, platform::MainQueue& queue,
+                                 Task task) noexcept;
+    platform::MIDIPlatform::SetupCallback setupCallback();
+    platform::MIDIPlatform::ReadCallback readCallback();
+    platform::MIDIPlatform::ReadFailureCallback readFailureCallback(std::uint64_t generation);
     void report(const std::string& action, platform::MIDIStatus status);
     void readFailed(platform::MIDIStatus status);
 

@@ -17,8 +17,6 @@ constexpr std::ptrdiff_t highestPianoKey = 108; // C8
 // Interval names by semitones modulo 12, as the font's ligatures spell them.
 constexpr std::array<const char*, 12> intervalNames{"8j", "2m", "2M", "3m", "3M", "4j", "4+", "5j", "6m", "6M", "7m", "7M"};
 
-std::ptrdiff_t pitchClass(std::ptrdiff_t note) { return ((note % 12) + 12) % 12; }
-
 } // namespace
 
 void PrintTo(const GeneratedToken& token, std::ostream* out) {
@@ -42,7 +40,7 @@ const char* TokenError::errorDescription() const noexcept {
 TokenGenerator::TokenGenerator(std::shared_ptr<const ChordRecognizer> recognizer) : m_recognizer(std::move(recognizer)) {}
 
 std::string TokenGenerator::noteName(std::ptrdiff_t note, bool octave) {
-    std::string name = ChordRecognizer::detectNoteNames()[static_cast<std::size_t>(pitchClass(note))];
+    std::string name = ChordRecognizer::detectNoteNames()[static_cast<std::size_t>(ChordRecognizer::pitchClass(note))];
     if (octave) {
         name += std::to_string(note / 12 - 1);
     }

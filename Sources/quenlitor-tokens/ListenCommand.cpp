@@ -72,39 +72,30 @@ void printSources(const MIDIInputService& service) {
     }
 }
 
-int runListen(const Arguments& arguments) {
-    if (!arguments.operands.empty()) {
-        throw UsageError("sobra un argumento: " + arguments.operands.front());
+// The controller that prints each token, and with --status each new status line.
+std::shared_ptr<CaptureController> makeController(std::shared_ptr<const ChordRecognizer> recognizer,
+                                                  const Arguments& arguments) {
+    auto controller = std::make_shared<CaptureController>(TokenGenerator(std::move(recognizer)),
+                                                          std::make_shared<PrintingClipboard>(false));
+    controller->setIncludeTitle(!arguments.has("--no-title"));
+    if (arguments.has("--status")) {
+        controller->onChange = [weak = std::weak_ptr(controller), last = std::string()]() mutable {
+            if (const auto self = weak.lock(); self && self->status() != last) {
+                last = self->status();
+                printLine(last);
+            }
+        };
     }
-    if (::access(sequencerDevice, F_OK) != 0) {
-        std::fprintf(stderr, "quenlitor-tokens: no hay secuenciador MIDI de ALSA (%s no existe); carga el módulo snd-seq\n",
-                     sequencerDevice);
-        return 1;
-    }
-    const bool listOnly = arguments.has("--list");
-    const auto recognizer = listOnly ? nullptr : recognizerFor(arguments);
+    return controller;
+}
 
-    const auto queue = std::make_shared<platform::memory::MemoryMainQueue>();
-    QuitSignals signals(queue);
-    const bool showStatus = arguments.has("--status");
-    std::shared_ptr<CaptureController> controller;
-    if (recognizer) {
-        controller = std::make_shared<CaptureController>(TokenGenerator(recognizer), std::make_shared<PrintingClipboard>(false));
-        controller->setIncludeTitle(!arguments.has("--no-title"));
-        if (showStatus) {
-            controller->onChange = [weak = std::weak_ptr(controller), last = std::string()]() mutable {
-                if (const auto self = weak.lock(); self && self->status() != last) {
-                    last = self->status();
-                    printLine(last);
-                }
-            };
-        }
-    }
-
-    bool failed = false;
-    const auto names = arguments.values("--source");
-    const auto service = MIDIInputService::create(std::make_shared<platform::alsa::ALSAMIDIPlatform>(), queue,
-                                                  [names](const MIDISourceInfo& source) { return wanted(source, names); });
+// The service wired as the application wires it; errors go to standard error and set `failed`.
+std::shared_ptr<MIDIInputService> makeService(const std::shared_ptr<platform::MainQueue>& queue,
+                                              const std::shared_ptr<CaptureController>& controller,
+                                              const Arguments& arguments, bool& failed) {
+    const auto service = MIDIInputService::create(
+        std::make_shared<platform::alsa::ALSAMIDIPlatform>(), queue,
+        [names = arguments.values("--source")](const MIDISourceInfo& source) { return wanted(source, names); });
     service->onError = [&failed](const std::string& text) {
         failed = true;
         std::fprintf(stderr, "%s\n", text.c_str());
@@ -119,13 +110,30 @@ int runListen(const Arguments& arguments) {
             target->reset("Entrada desconectada; captura reiniciada.");
         }
     };
+    return service;
+}
+
+int runListen(const Arguments& arguments) {
+    if (!arguments.operands.empty()) {
+        throw UsageError("sobra un argumento: " + arguments.operands.front());
+    }
+    if (::access(sequencerDevice, F_OK) != 0) {
+        std::fprintf(stderr, "quenlitor-tokens: no hay secuenciador MIDI de ALSA (%s no existe); carga el módulo snd-seq\n",
+                     sequencerDevice);
+        return 1;
+    }
+    const bool listOnly = arguments.has("--list");
+    const auto controller = listOnly ? nullptr : makeController(recognizerFor(arguments), arguments);
+    const auto queue = std::make_shared<platform::memory::MemoryMainQueue>();
+    QuitSignals signals(queue);
+    bool failed = false;
+    const auto service = makeService(queue, controller, arguments, failed);
     service->start();
     if (listOnly) {
         printSources(*service);
         service->stop();
         return failed ? 1 : 0;
     }
-
     while (!signals.quit()) {
         queue->waitForTask(std::chrono::hours(1));
         queue->runAll();

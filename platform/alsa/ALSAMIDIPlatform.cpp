@@ -75,71 +75,77 @@ MIDIStatus ALSAMIDIPlatform::inputPortCreate(MIDIHandle client, std::string_view
         if (m_port != 0) {
             return -EBUSY;
         }
-        // Allocated first: nothing can fail for want of memory once the port exists.
-        const int count = std::max(snd_seq_poll_descriptors_count(m_seq, POLLIN), 0);
-        std::vector<pollfd> descriptors(static_cast<std::size_t>(count) + 1);
-        const int sequencerPort = snd_seq_create_simple_port(m_seq, portName.c_str(), inputPortCapabilities, inputPortType);
-        if (sequencerPort < 0) {
-            return sequencerPort;
-        }
-        snd_midi_event_t* coder = nullptr;
-        int wakeFd = -1;
-        const auto fail = [&](int status) {
-            if (wakeFd >= 0) {
-                ::close(wakeFd);
-            }
-            if (coder != nullptr) {
-                snd_midi_event_free(coder);
-            }
-            snd_seq_delete_simple_port(m_seq, sequencerPort);
+        PortParts parts;
+        if (const MIDIStatus status = openPortParts(portName, parts); status != 0) {
+            releasePortParts(parts);
             return status;
-        };
-
-        int status = snd_seq_connect_from(m_seq, sequencerPort, SND_SEQ_CLIENT_SYSTEM, SND_SEQ_PORT_SYSTEM_ANNOUNCE);
-        if (status < 0) {
-            return fail(status);
         }
-        // The coder's own buffer only serves encoding; decoding writes into ours.
-        status = snd_midi_event_new(shortMessageRoom, &coder);
-        if (status < 0) {
-            return fail(status);
-        }
-        // Events of every source go through this one coder: running status would let one source's
-        // status byte stand for another's.
-        snd_midi_event_no_status(coder, 1);
-        wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-        if (wakeFd < 0) {
-            return fail(-errno);
-        }
-        const int filled = snd_seq_poll_descriptors(m_seq, descriptors.data(), static_cast<unsigned int>(count), POLLIN);
-        // Within the capacity reserved above.
-        descriptors.resize(static_cast<std::size_t>(std::clamp(filled, 0, count)));
-        descriptors.push_back({wakeFd, POLLIN, 0});
-
         m_onRead = std::move(onRead);
         m_onReadFailure = std::move(onReadFailure);
-        m_coder = coder;
-        m_wakeFd = wakeFd;
-        m_sequencerPort = sequencerPort;
         try {
-            m_reader = std::jthread([this, descriptors = std::move(descriptors)](std::stop_token stop) mutable {
+            m_reader = std::jthread([this, descriptors = std::move(parts.descriptors)](std::stop_token stop) mutable {
                 readLoop(std::move(stop), std::move(descriptors));
             });
         } catch (...) {
             // std::system_error when the system has no thread to spare, std::bad_alloc otherwise.
             m_onRead = nullptr;
             m_onReadFailure = nullptr;
-            m_coder = nullptr;
-            m_wakeFd = -1;
-            m_sequencerPort = -1;
-            return fail(-EAGAIN);
+            releasePortParts(parts);
+            return -EAGAIN;
         }
+        m_coder = parts.coder;
+        m_wakeFd = parts.wakeFd;
+        m_sequencerPort = parts.sequencerPort;
         m_port = m_nextHandle++;
         port = m_port;
         return 0;
     } catch (const std::bad_alloc&) {
         return -ENOMEM;
     }
+}
+
+MIDIStatus ALSAMIDIPlatform::openPortParts(const std::string& name, PortParts& parts) {
+    // Allocated first: nothing can fail for want of memory once the port exists.
+    const int count = std::max(snd_seq_poll_descriptors_count(m_seq, POLLIN), 0);
+    parts.descriptors.resize(static_cast<std::size_t>(count) + 1);
+    parts.sequencerPort = snd_seq_create_simple_port(m_seq, name.c_str(), inputPortCapabilities, inputPortType);
+    if (parts.sequencerPort < 0) {
+        return parts.sequencerPort;
+    }
+    int status = snd_seq_connect_from(m_seq, parts.sequencerPort, SND_SEQ_CLIENT_SYSTEM, SND_SEQ_PORT_SYSTEM_ANNOUNCE);
+    if (status < 0) {
+        return status;
+    }
+    // The coder's own buffer only serves encoding; decoding writes into ours.
+    status = snd_midi_event_new(shortMessageRoom, &parts.coder);
+    if (status < 0) {
+        return status;
+    }
+    // Events of every source go through this one coder: running status would let one source's
+    // status byte stand for another's.
+    snd_midi_event_no_status(parts.coder, 1);
+    parts.wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (parts.wakeFd < 0) {
+        return -errno;
+    }
+    const int filled = snd_seq_poll_descriptors(m_seq, parts.descriptors.data(), static_cast<unsigned int>(count), POLLIN);
+    // Within the capacity reserved above.
+    parts.descriptors.resize(static_cast<std::size_t>(std::clamp(filled, 0, count)));
+    parts.descriptors.push_back({parts.wakeFd, POLLIN, 0});
+    return 0;
+}
+
+void ALSAMIDIPlatform::releasePortParts(PortParts& parts) {
+    if (parts.wakeFd >= 0) {
+        ::close(parts.wakeFd);
+    }
+    if (parts.coder != nullptr) {
+        snd_midi_event_free(parts.coder);
+    }
+    if (parts.sequencerPort >= 0) {
+        snd_seq_delete_simple_port(m_seq, parts.sequencerPort);
+    }
+    parts = PortParts{};
 }
 
 std::size_t ALSAMIDIPlatform::numberOfSources() {
@@ -286,12 +292,8 @@ void ALSAMIDIPlatform::closePort() {
     m_port = 0;
 }
 
-void ALSAMIDIPlatform::scan() {
-    struct Found {
-        Address address;
-        SourcePortNames names;
-    };
-    std::vector<Found> found;
+std::vector<ALSAMIDIPlatform::FoundPort> ALSAMIDIPlatform::sourcePorts() const {
+    std::vector<FoundPort> found;
     snd_seq_client_info_t* clientInfo = nullptr;
     snd_seq_client_info_alloca(&clientInfo);
     snd_seq_port_info_t* portInfo = nullptr;
@@ -316,19 +318,22 @@ void ALSAMIDIPlatform::scan() {
         }
     }
     // Ranks among identical names follow client and port numbers.
-    std::ranges::sort(found, {}, &Found::address);
-    std::vector<SourcePortNames> names;
-    names.reserve(found.size());
-    for (const Found& port : found) {
-        names.push_back(port.names);
-    }
-    const std::vector<std::int32_t> uniqueIDs = sourceUniqueIDs(names);
+    std::ranges::sort(found, {}, &FoundPort::address);
+    return found;
+}
 
-    // A port missed since the last look, or now called otherwise, is another port from now on:
-    // its address gets a new endpoint. (Announcements usually retire it before this.)
+void ALSAMIDIPlatform::scan() {
+    const std::vector<FoundPort> found = sourcePorts();
+    retireChangedPorts(found);
+    listSources(found);
+}
+
+// A port missed since the last look, or now called otherwise, is another port from now on: its
+// address gets a new endpoint. (Announcements usually retire it before this.)
+void ALSAMIDIPlatform::retireChangedPorts(const std::vector<FoundPort>& found) {
     std::vector<std::pair<Address, bool>> retired;
     for (const auto& [address, endpoint] : m_live) {
-        const auto now = std::ranges::lower_bound(found, address, {}, &Found::address);
+        const auto now = std::ranges::lower_bound(found, address, {}, &FoundPort::address);
         if (now == found.end() || now->address != address) {
             retired.emplace_back(address, false);
             continue;
@@ -342,6 +347,16 @@ void ALSAMIDIPlatform::scan() {
     for (const auto& [address, stillExists] : retired) {
         retire(address, stillExists);
     }
+}
+
+// Every found port gets its endpoint (a new one for an address not live yet) and its unique id.
+void ALSAMIDIPlatform::listSources(const std::vector<FoundPort>& found) {
+    std::vector<SourcePortNames> names;
+    names.reserve(found.size());
+    for (const FoundPort& port : found) {
+        names.push_back(port.names);
+    }
+    const std::vector<std::int32_t> uniqueIDs = sourceUniqueIDs(names);
 
     std::map<MIDIHandle, Endpoint> endpoints;
     std::vector<MIDIHandle> listed;

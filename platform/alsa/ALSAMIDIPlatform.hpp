@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ALSASourceIdentity.hpp"
 #include "platform/MIDIPlatform.hpp"
 
 #include <cstddef>
@@ -98,8 +99,27 @@ private:
         std::vector<std::uint8_t> bytes;
     };
 
+    // The pieces of an input port, released in reverse order unless the port takes them over.
+    struct PortParts {
+        int sequencerPort = -1;
+        snd_midi_event_t* coder = nullptr;
+        int wakeFd = -1;
+        std::vector<pollfd> descriptors;
+    };
+    // A source port as the sequencer lists it now.
+    struct FoundPort {
+        Address address;
+        SourcePortNames names;
+    };
+
+    MIDIStatus openPortParts(const std::string& name, PortParts& parts);
+    void releasePortParts(PortParts& parts);
     void closePort();
+    // Reads the sources again: sourcePorts, retireChangedPorts, listSources.
     void scan();
+    std::vector<FoundPort> sourcePorts() const;
+    void retireChangedPorts(const std::vector<FoundPort>& found);
+    void listSources(const std::vector<FoundPort>& found);
     void retire(Address address, bool portStillExists);
     bool isLive(MIDIHandle endpoint, const Endpoint& info) const;
     void readLoop(std::stop_token stop, std::vector<pollfd> descriptors) noexcept;
