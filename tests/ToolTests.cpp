@@ -62,6 +62,10 @@ TEST(ToolUsage, HelpAndMistakes) {
 
     EXPECT_EQ(runTool({}).status, 2);
     EXPECT_EQ(runTool({"decode", "a", "b"}).status, 2);
+
+    const auto version = runTool({"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out, "quenlitor-tokens " QUENLITOR_VERSION "\n");
 }
 
 TEST(ToolUsage, UnreadableFileNamesTheFileAndTheReason) {
