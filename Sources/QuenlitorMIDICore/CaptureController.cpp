@@ -13,8 +13,12 @@ const std::string resetStatus = "Captura reiniciada.";
 
 std::string playingStatus(const std::vector<std::ptrdiff_t>& held) {
     std::string status = "Tocando: ";
+    status.reserve(status.size() + held.size() * 8);
     for (std::size_t i = 0; i < held.size(); ++i) {
-        status += (i > 0 ? " · " : "") + TokenGenerator::noteName(held[i], true);
+        if (i > 0) {
+            status += " · ";
+        }
+        status += TokenGenerator::noteName(held[i], true);
     }
     return status;
 }
@@ -31,19 +35,40 @@ void CaptureController::receive(const MIDIMessage& message, std::uint32_t source
     // Asked only where it matters: every other message is spared building the list of notes.
     const bool cancelsAGesture =
         message.kind() == MIDIMessage::Kind::allNotesOff && !m_session.capturedNotes().empty();
+    const bool isNote = message.kind() == MIDIMessage::Kind::noteOn || message.kind() == MIDIMessage::Kind::noteOff;
+    const bool noteWasHeld = isNote && m_session.holdsNote(message.note());
     if (const auto notes = m_session.receive(message, source)) {
         finishGesture(*notes);
-    } else if (const auto held = m_session.heldNotes(); !held.empty()) {
-        m_status = playingStatus(held);
+    } else if (m_session.holdsAnyKey()) {
+        // Another key of a note already down, or the release of one of two keys of a note,
+        // leaves the line as it is.
+        if (!m_statusNamesHeldNotes || !isNote || noteWasHeld != m_session.holdsNote(message.note())) {
+            m_statusNamesHeldNotes = true;
+            m_heldNotesStatusStale = true;
+        }
     } else if (message.kind() == MIDIMessage::Kind::reset) {
-        m_status = resetStatus;
+        setStatus(resetStatus);
     } else if (cancelsAGesture) {
         // The gesture was thrown away: the status must not go on naming keys that are no
         // longer held. With nothing underway the last "Copiado" line stays, since senders
         // often emit all-notes-off on every channel when they stop.
-        m_status = resetStatus;
+        setStatus(resetStatus);
     }
     changed();
+}
+
+const std::string& CaptureController::status() const {
+    if (m_heldNotesStatusStale) {
+        m_status = playingStatus(m_session.heldNotes());
+        m_heldNotesStatusStale = false;
+    }
+    return m_status;
+}
+
+void CaptureController::setStatus(std::string status) {
+    m_status = std::move(status);
+    m_statusNamesHeldNotes = false;
+    m_heldNotesStatusStale = false;
 }
 
 void CaptureController::finishGesture(const std::vector<std::ptrdiff_t>& notes) {
@@ -51,7 +76,7 @@ void CaptureController::finishGesture(const std::vector<std::ptrdiff_t>& notes) 
     try {
         token = m_generator.generate(notes, m_includeTitle);
     } catch (const TokenError& error) {
-        m_status = error.errorDescription();
+        setStatus(error.errorDescription());
         return;
     }
     // A gesture played again in a row is one entry; the same text further back is kept.
@@ -71,14 +96,14 @@ void CaptureController::copy(const GeneratedToken& token) {
 
 void CaptureController::reset(const std::string& message) {
     m_session.reset();
-    m_status = message;
+    setStatus(message);
     changed();
 }
 
 void CaptureController::setPaused(bool paused) {
     m_paused = paused;
     m_session.reset();
-    m_status = paused ? pausedStatus : readyStatus;
+    setStatus(paused ? pausedStatus : readyStatus);
     changed();
 }
 
@@ -90,9 +115,9 @@ void CaptureController::copyText(const std::string& text, const std::string& tit
         if (label.empty()) {
             label = std::to_string(noteCount) + " notas · sin cifrado reconocido";
         }
-        m_status = "Copiado: " + label;
+        setStatus("Copiado: " + label);
     } else {
-        m_status = "No se pudo copiar al portapapeles.";
+        setStatus("No se pudo copiar al portapapeles.");
     }
 }
 

@@ -36,7 +36,9 @@ public:
     const CaptureSession& session() const { return m_session; }
     // Newest first, at most ten, each token as the generator returned it.
     const std::vector<GeneratedToken>& history() const { return m_history; }
-    const std::string& status() const { return m_status; }
+    // While keys are down, the "Tocando: " line is built here, when it is read, and only once per
+    // change of the held notes: a message costs the same however many keys are held.
+    const std::string& status() const;
 
     bool paused() const { return m_paused; }
     // Every write, even of the same value, forgets the session, sets the status and notifies.
@@ -52,11 +54,16 @@ private:
     void finishGesture(const std::vector<std::ptrdiff_t>& notes);
     // The one path by which text reaches the clipboard; the caller notifies.
     void copyText(const std::string& text, const std::string& title, std::size_t noteCount);
+    void setStatus(std::string status);
     void changed();
 
     CaptureSession m_session;
     std::vector<GeneratedToken> m_history;
-    std::string m_status;
+    mutable std::string m_status;
+    // The status is the "Tocando: " line of the keys down now...
+    bool m_statusNamesHeldNotes = false;
+    // ...and m_status does not hold it yet.
+    mutable bool m_heldNotesStatusStale = false;
     bool m_paused = false;
     bool m_includeTitle = true;
     TokenGenerator m_generator;

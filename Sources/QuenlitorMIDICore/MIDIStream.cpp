@@ -1,6 +1,5 @@
 #include "MIDIStream.hpp"
 
-#include <algorithm>
 #include <ostream>
 
 namespace quenlitor {
@@ -111,12 +110,19 @@ std::optional<std::vector<std::ptrdiff_t>> CaptureSession::receive(const MIDIMes
         reset();
         return std::nullopt;
     case MIDIMessage::Kind::noteOn:
-        m_held.insert(Key{source, message.channel(), message.note()});
+        if (m_held.insert(Key{source, message.channel(), message.note()}).second) {
+            ++m_heldNoteKeys[message.note()];
+        }
         m_captured.insert(message.note());
         return std::nullopt;
     case MIDIMessage::Kind::noteOff:
-        if (m_held.erase(Key{source, message.channel(), message.note()}) == 0 || !m_held.empty() ||
-            m_captured.empty()) {
+        if (m_held.erase(Key{source, message.channel(), message.note()}) == 0) {
+            return std::nullopt;
+        }
+        if (const auto keys = m_heldNoteKeys.find(message.note()); --keys->second == 0) {
+            m_heldNoteKeys.erase(keys);
+        }
+        if (!m_held.empty() || m_captured.empty()) {
             return std::nullopt;
         }
         std::vector<std::ptrdiff_t> gesture(m_captured.begin(), m_captured.end());
@@ -128,17 +134,16 @@ std::optional<std::vector<std::ptrdiff_t>> CaptureSession::receive(const MIDIMes
 
 void CaptureSession::reset() {
     m_held.clear();
+    m_heldNoteKeys.clear();
     m_captured.clear();
 }
 
 std::vector<std::ptrdiff_t> CaptureSession::heldNotes() const {
     std::vector<std::ptrdiff_t> notes;
-    notes.reserve(m_held.size());
-    for (const Key& key : m_held) {
-        notes.push_back(key.note);
+    notes.reserve(m_heldNoteKeys.size());
+    for (const auto& [note, keys] : m_heldNoteKeys) {
+        notes.push_back(note);
     }
-    std::sort(notes.begin(), notes.end());
-    notes.erase(std::unique(notes.begin(), notes.end()), notes.end());
     return notes;
 }
 

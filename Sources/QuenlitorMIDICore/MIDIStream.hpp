@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <iosfwd>
+#include <map>
 #include <optional>
 #include <set>
 #include <span>
@@ -86,6 +87,9 @@ public:
 
     // The distinct notes of the keys down now, ascending.
     std::vector<std::ptrdiff_t> heldNotes() const;
+    // Whether any key is down, and whether one with `note` is, without building the list.
+    bool holdsAnyKey() const { return !m_held.empty(); }
+    bool holdsNote(std::ptrdiff_t note) const { return m_heldNoteKeys.contains(note); }
     // The notes pressed during the current gesture, ascending.
     std::vector<std::ptrdiff_t> capturedNotes() const;
 
@@ -101,6 +105,9 @@ private:
     };
 
     std::set<Key> m_held;
+    // How many of the held keys play each note: the distinct held notes without a walk over
+    // every key, which may be thousands.
+    std::map<std::ptrdiff_t, std::size_t> m_heldNoteKeys;
     std::set<std::ptrdiff_t> m_captured;
 };
 
