@@ -14,6 +14,11 @@ std::string chunk(const std::string& type, const std::string& body) {
 
 std::string header(int format, int tracks) { return chunk("MThd", bytes({0, format, 0, tracks, 0, 96})); }
 
+// A track chunk header whose length field says `length`, whatever follows.
+std::string trackHeader(std::uint32_t length) {
+    return "MTrk" + bytes({int(length >> 24), int(length >> 16 & 0xFF), int(length >> 8 & 0xFF), int(length & 0xFF)});
+}
+
 TEST(ToolToken, PrintsTheTokenAsCopied) {
     struct Row {
         std::vector<std::string> args;
@@ -108,6 +113,72 @@ TEST(ToolStream, DamagedFileReportsTheOffsetAfterEarlierTokens) {
     const auto truncated = runTool({"stream"}, header(1, 1).substr(0, 10));
     EXPECT_EQ(truncated.status, 1);
     EXPECT_NE(truncated.err.find("byte 10"), std::string::npos) << truncated.err;
+}
+
+TEST(ToolStream, StandardMIDIFilesAreReadAsFarAsTheyGo) {
+    // C4 from tick 0 to 16, then E4 from 16 to 32, then the end of track: 20 bytes of events,
+    // which begin at byte 22 (14 of header, 8 of track header).
+    const std::string events = bytes({0x00, 0x90, 60, 100, 0x10, 0x80, 60, 0, 0x00, 0x90, 64, 100, 0x10, 0x80, 64, 0,
+                                      0x00, 0xFF, 0x2F, 0x00});
+    const std::string later = chunk("MTrk", bytes({0x40, 0x90, 67, 100, 0x10, 0x80, 67, 0, 0x00, 0xFF, 0x2F, 0x00}));
+    const std::string heldLong = chunk("MTrk", bytes({0x00, 0x90, 60, 100, 0x20, 0x80, 60, 0, 0x00, 0xFF, 0x2F, 0x00}));
+    const std::string heldShort = chunk("MTrk", bytes({0x00, 0x90, 64, 100, 0x10, 0x80, 64, 0, 0x00, 0xFF, 0x2F, 0x00}));
+    const std::string both = "\"C4\" C4 .\n\"E4\" E4 .\n";
+    struct Row {
+        const char* what;
+        std::string file;
+        int status;
+        std::string out;
+        std::string err; // the end of standard error, empty for none
+    };
+    const std::vector<Row> rows{
+        {"cut after a whole event", header(0, 1) + trackHeader(20) + events.substr(0, 12), 1, "\"C4\" C4 .\n",
+         "en el byte 34: el archivo se corta antes del final de la pista que empieza en el byte 14\n"},
+        {"cut inside an event", header(0, 1) + trackHeader(20) + events.substr(0, 10), 1, "\"C4\" C4 .\n",
+         "en el byte 32: el archivo se corta antes del final de la pista que empieza en el byte 14\n"},
+        {"length left at 0xFFFFFFFF", header(0, 1) + trackHeader(0xFFFFFFFF) + events, 1, both,
+         "en el byte 18: la pista declara 4294967295 bytes, pero su fin de pista acaba en el byte 42\n"},
+        {"length left at 0, a track after it", header(1, 2) + trackHeader(0) + events + later, 1,
+         both + "\"G4\" G4 .\n", "en el byte 18: la pista declara 0 bytes, pero su fin de pista acaba en el byte 42\n"},
+        {"an empty track", header(1, 2) + chunk("MTrk", "") + later, 0, "\"G4\" G4 .\n", ""},
+        {"format 1 merges", header(1, 2) + heldLong + heldShort, 0, "\"3M\" C4 E .\n", ""},
+        {"format 2 plays one track after another", header(2, 2) + heldLong + heldShort, 0, both, ""},
+        {"fewer tracks than declared", header(1, 3) + later, 0, "\"G4\" G4 .\n",
+         "aviso: la cabecera anuncia 3 pistas, pero el archivo solo tiene 1\n"},
+        {"a broken chunk after the tracks", header(0, 1) + later + "MTr", 1, "\"G4\" G4 .\n",
+         "en el byte 34: cabecera de bloque incompleta\n"},
+        {"no track", header(0, 1) + chunk("XFIH", "otra cosa"), 1, "",
+         "en el byte 31: no hay ninguna pista (ningún bloque MTrk)\n"},
+        {"format 3", header(3, 1) + later, 1, "", "en el byte 8: formato 3 no admitido (solo 0, 1 y 2)\n"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        const auto result = runTool({"stream"}, row.file);
+        EXPECT_EQ(result.status, row.status);
+        EXPECT_EQ(result.out, row.out);
+        if (row.err.empty()) {
+            EXPECT_EQ(result.err, "");
+        } else {
+            EXPECT_TRUE(result.err.starts_with("quenlitor-tokens: entrada estándar: ")) << result.err;
+            EXPECT_TRUE(result.err.ends_with(row.err)) << result.err;
+        }
+    }
+}
+
+TEST(ToolStream, EndlessInputIsRefusedBeforeItIsHeld) {
+    // Each ends at the size limit; the tool gives up before holding more than it.
+    const std::string beyond = "head -c " + std::to_string((64 << 20) + 1);
+    const auto midi = runToolPiped("{ printf MThd; " + beyond + " /dev/zero; }", {"stream"});
+    EXPECT_EQ(midi.status, 1);
+    EXPECT_EQ(midi.out, "");
+    EXPECT_EQ(midi.err, "quenlitor-tokens: entrada estándar: el archivo MIDI pasa de 64 MiB; no se lee\n");
+
+    const auto device = runTool({"check-dictionary", "/dev/zero"});
+    EXPECT_EQ(device.status, 2);
+    EXPECT_EQ(device.err, "error: /dev/zero: el archivo pasa de 64 MiB; no se lee\n");
+    const auto piped = runToolPiped(beyond + " /dev/zero", {"analyze", "--dictionary", "/dev/stdin", "60"});
+    EXPECT_EQ(piped.status, 2);
+    EXPECT_EQ(piped.err, "error: /dev/stdin: el archivo pasa de 64 MiB; no se lee\n");
 }
 
 } // namespace

@@ -3,6 +3,8 @@
 #include "platform/Error.hpp"
 #include "platform/xdg/XdgBundleResources.hpp"
 
+#include <cerrno>
+#include <new>
 #include <system_error>
 
 namespace quenlitor::tokens {
@@ -30,7 +32,11 @@ fs::path defaultDictionaryPath() {
 }
 
 std::shared_ptr<const ChordRecognizer> loadDictionary(const fs::path& path) {
-    return ChordRecognizer::create(platform::xdg::XdgBundleResources().readFile(path));
+    try {
+        return ChordRecognizer::create(platform::xdg::XdgBundleResources().readFile(path));
+    } catch (const std::bad_alloc&) {
+        throw Error("posix", ENOMEM, path.string() + ": no hay memoria suficiente para leer el diccionario de acordes");
+    }
 }
 
 std::shared_ptr<const ChordRecognizer> recognizerFor(const Arguments& arguments) {

@@ -19,7 +19,8 @@ std::vector<std::filesystem::path> dictionaryCandidates();
 std::filesystem::path defaultDictionaryPath();
 
 // Reads the file whole and builds a recognizer from it. Throws Error: domain "posix" with errno
-// and "FILE: reason" when it cannot be read, or the recognizer's error when it is rejected.
+// and "FILE: reason" when it cannot be read, is larger than 64 MiB or does not fit in memory, or
+// the recognizer's error when it is rejected.
 std::shared_ptr<const ChordRecognizer> loadDictionary(const std::filesystem::path& path);
 
 // The recognizer of the dictionary named by --dictionary, or of the default one. Throws Error,

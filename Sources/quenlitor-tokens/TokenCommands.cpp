@@ -12,6 +12,8 @@
 
 #include <array>
 #include <cstdio>
+#include <new>
+#include <string>
 
 namespace quenlitor::tokens {
 
@@ -64,14 +66,25 @@ private:
     std::vector<MIDIMessage> m_messages;
 };
 
+// A Standard MIDI File's tracks run side by side, so the file is held whole: up to a size that no
+// real one reaches, checked as it arrives, since a pipe or a device tells no size beforehand.
 void streamStandardMIDIFile(ByteInput& input, std::vector<std::uint8_t> file, Pipeline& pipeline) {
     for (auto bytes = input.next(); !bytes.empty(); bytes = input.next()) {
+        if (bytes.size() > maximumMIDIFileSize - file.size()) {
+            throw InputError(input.name() + ": el archivo MIDI pasa de " + std::to_string(maximumMIDIFileSize >> 20) +
+                             " MiB; no se lee");
+        }
         file.insert(file.end(), bytes.begin(), bytes.end());
     }
     StandardMIDIFileReader reader(file);
     std::vector<std::uint8_t> event;
     while (reader.next(event)) {
         pipeline.feed(event);
+    }
+    if (reader.trackCount() < reader.declaredTrackCount()) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "quenlitor-tokens: %s: aviso: la cabecera anuncia %zu pistas, pero el archivo solo tiene %zu\n",
+                     input.name().c_str(), reader.declaredTrackCount(), reader.trackCount());
     }
 }
 
@@ -97,6 +110,11 @@ int runStream(const Arguments& arguments) {
         } catch (const MIDIFileError& error) {
             finishOutput();
             std::fprintf(stderr, "quenlitor-tokens: %s: %s\n", input.name().c_str(), error.what());
+            return 1;
+        } catch (const std::bad_alloc&) {
+            finishOutput();
+            std::fprintf(stderr, "quenlitor-tokens: %s: no hay memoria suficiente para leer el archivo MIDI\n",
+                         input.name().c_str());
             return 1;
         }
         return 0;
@@ -127,12 +145,18 @@ const Command streamCommand{
     "convierte una entrada MIDI completa en tokens, según se toca",
     "Uso: quenlitor-tokens stream [--dictionary ARCHIVO] [--no-title] [--status] [ARCHIVO]\n"
     "\n"
-    "Lee bytes MIDI crudos o un archivo MIDI estándar (formatos 0 y 1) de ARCHIVO o de la\n"
-    "entrada estándar, como una sola fuente, y escribe cada token copiado en una línea en el\n"
-    "momento en que se suelta la última tecla. Con --status escribe en su lugar la línea de\n"
-    "estado tras cada mensaje (\"Tocando: ...\", \"Copiado: ...\"). Un archivo MIDI dañado se\n"
-    "informa con la posición del byte y termina con estado 1, después de los tokens\n"
-    "anteriores al fallo.\n",
+    "Lee bytes MIDI crudos o un archivo MIDI estándar de ARCHIVO o de la entrada estándar,\n"
+    "como una sola fuente, y escribe cada token copiado en una línea en el momento en que se\n"
+    "suelta la última tecla. Con --status escribe en su lugar la línea de estado tras cada\n"
+    "mensaje (\"Tocando: ...\", \"Copiado: ...\").\n"
+    "\n"
+    "Las pistas de un archivo de formato 0 o 1 se mezclan por tiempo; las de formato 2 suenan\n"
+    "una tras otra. Un archivo MIDI dañado se lee hasta donde llega: una pista cortada por el\n"
+    "final del archivo, o cuya longitud quedó sin escribir (0 o 0xFFFFFFFF), se lee hasta su\n"
+    "fin de pista o el final del archivo. El daño se informa con la posición del byte y termina\n"
+    "con estado 1, después de los tokens anteriores al fallo. Si faltan pistas de las que\n"
+    "anuncia la cabecera, lo avisa y termina con estado 0; sin ninguna pista, con estado 1.\n"
+    "Un archivo MIDI de más de 64 MiB no se lee (estado 1).\n",
     streamOptions,
     runStream,
 };

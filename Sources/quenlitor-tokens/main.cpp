@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -105,6 +106,11 @@ int main(int argc, char** argv) {
     } catch (const InputError& error) {
         finishOutput();
         std::fprintf(stderr, "quenlitor-tokens: %s\n", error.what());
+        return 1;
+    } catch (const std::bad_alloc&) {
+        // Input the tool cannot hold; reported, not left to abort.
+        finishOutput();
+        std::fprintf(stderr, "quenlitor-tokens: no hay memoria suficiente\n");
         return 1;
     }
 }

@@ -5,7 +5,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <fcntl.h>
+#include <new>
 #include <string>
 #include <sys/stat.h>
 #include <system_error>
@@ -41,8 +43,8 @@ private:
 
 } // namespace
 
-XdgBundleResources::XdgBundleResources(std::vector<std::filesystem::path> searchDirectories)
-    : m_searchDirectories(std::move(searchDirectories)) {}
+XdgBundleResources::XdgBundleResources(std::vector<std::filesystem::path> searchDirectories, std::size_t fileSizeLimit)
+    : m_searchDirectories(std::move(searchDirectories)), m_fileSizeLimit(fileSizeLimit) {}
 
 std::vector<std::filesystem::path> XdgBundleResources::defaultSearchDirectories() {
     std::vector<std::filesystem::path> directories;
@@ -94,23 +96,43 @@ std::vector<std::uint8_t> XdgBundleResources::readFile(const std::filesystem::pa
     if (::fstat(file.get(), &status) != 0) {
         throwSystemError(path, errno);
     }
-    std::vector<std::uint8_t> bytes;
-    if (status.st_size > 0) {
-        bytes.reserve(static_cast<std::size_t>(status.st_size));
+    const auto tooLarge = [&] {
+        const bool mebibytes = m_fileSizeLimit % (std::size_t{1} << 20) == 0;
+        throw Error("posix", EFBIG,
+                    path.string() + ": el archivo pasa de " +
+                        (mebibytes ? std::to_string(m_fileSizeLimit >> 20) + " MiB" : std::to_string(m_fileSizeLimit) + " bytes") +
+                        "; no se lee");
+    };
+    // A regular file's size is known before reading; a pipe or a device (st_size 0, or
+    // endless like /dev/zero) is counted as it arrives.
+    const bool regular = S_ISREG(status.st_mode);
+    if (regular && static_cast<std::uintmax_t>(status.st_size) > m_fileSizeLimit) {
+        tooLarge();
     }
-    std::uint8_t buffer[65536];
-    for (;;) {
-        const ssize_t count = ::read(file.get(), buffer, sizeof buffer);
-        if (count == 0) {
-            return bytes;
+    try {
+        std::vector<std::uint8_t> bytes;
+        if (regular && status.st_size > 0) {
+            bytes.reserve(static_cast<std::size_t>(status.st_size));
         }
-        if (count < 0) {
-            if (errno == EINTR) {
-                continue;
+        std::uint8_t buffer[65536];
+        for (;;) {
+            const ssize_t count = ::read(file.get(), buffer, sizeof buffer);
+            if (count == 0) {
+                return bytes;
             }
-            throwSystemError(path, errno);
+            if (count < 0) {
+                if (errno == EINTR) {
+                    continue;
+                }
+                throwSystemError(path, errno);
+            }
+            if (static_cast<std::size_t>(count) > m_fileSizeLimit - bytes.size()) {
+                tooLarge();
+            }
+            bytes.insert(bytes.end(), buffer, buffer + count);
         }
-        bytes.insert(bytes.end(), buffer, buffer + count);
+    } catch (const std::bad_alloc&) {
+        throw Error("posix", ENOMEM, path.string() + ": no hay memoria suficiente para leerlo");
     }
 }
 

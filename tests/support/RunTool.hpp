@@ -40,14 +40,14 @@ inline std::string shellQuote(const std::string& text) {
     return quoted + "'";
 }
 
-inline ToolResult runTool(const std::vector<std::string>& args, const std::string& input = {}) {
+// Runs the tool with `args`, its standard input coming from `redirection` (a shell fragment).
+inline ToolResult runToolWith(const std::string& redirection, const std::vector<std::string>& args) {
     TemporaryDirectory directory;
-    const auto in = directory.write("in", input);
-    std::string command = shellQuote(QUENLITOR_TOOL);
+    std::string command = redirection + shellQuote(QUENLITOR_TOOL);
     for (const std::string& arg : args) {
         command += " " + shellQuote(arg);
     }
-    command += " < " + shellQuote(in.string()) + " > " + shellQuote((directory.path() / "out").string()) + " 2> " +
+    command += " > " + shellQuote((directory.path() / "out").string()) + " 2> " +
                shellQuote((directory.path() / "err").string());
     const int raw = std::system(command.c_str());
     ToolResult result;
@@ -55,6 +55,17 @@ inline ToolResult runTool(const std::vector<std::string>& args, const std::strin
     result.out = readWhole(directory.path() / "out");
     result.err = readWhole(directory.path() / "err");
     return result;
+}
+
+inline ToolResult runTool(const std::vector<std::string>& args, const std::string& input = {}) {
+    TemporaryDirectory directory;
+    const auto in = directory.write("in", input);
+    return runToolWith("< " + shellQuote(in.string()) + " ", args);
+}
+
+// Standard input from a shell pipeline, for input too large or endless to write out.
+inline ToolResult runToolPiped(const std::string& producer, const std::vector<std::string>& args) {
+    return runToolWith(producer + " | ", args);
 }
 
 } // namespace quenlitor::testing

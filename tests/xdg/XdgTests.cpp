@@ -72,6 +72,26 @@ TEST(XdgBundleResources, ReadFileGivesTheBytesOrTheSystemsReason) {
     }
 }
 
+TEST(XdgBundleResources, ReadFileRefusesMoreThanItsLimitBeforeHoldingIt) {
+    const TemporaryDirectory folder;
+    // More than one read's worth, so the count crosses reads.
+    const XdgBundleResources bundle({folder.path()}, 100'000);
+    EXPECT_EQ(bundle.readFile(folder.write("justo.json", std::string(100'000, ' '))).size(), 100'000u);
+    // A regular file is refused by its size; a device, like a pipe, tells none and is counted.
+    for (const std::filesystem::path& path : {folder.write("grande.json", std::string(100'001, ' ')),
+                                              std::filesystem::path("/dev/zero")}) {
+        SCOPED_TRACE(path.string());
+        try {
+            bundle.readFile(path);
+            ADD_FAILURE() << "no error";
+        } catch (const Error& error) {
+            EXPECT_EQ(error.domain(), "posix");
+            EXPECT_EQ(error.code(), EFBIG);
+            EXPECT_EQ(error.description(), path.string() + ": el archivo pasa de 100000 bytes; no se lee");
+        }
+    }
+}
+
 TEST(XdgBundleResources, DefaultSearchGoesFromInstalledDataToTheBuildTree) {
     const ScopedEnvironment home("HOME", "/home/ana");
     const ScopedEnvironment dataHome("XDG_DATA_HOME", std::nullopt);
