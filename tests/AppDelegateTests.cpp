@@ -137,6 +137,7 @@ TEST_F(AppDelegateTest, MissingOrBrokenDictionaryLeavesTheMenuAlone) {
     const Row rows[] = {
         {"missing", [](auto& b) { b.files.clear(); }, "Falta el diccionario de acordes en la aplicación."},
         {"unreadable", [](auto& b) { b.readFailure = "Permiso denegado."; }, "Permiso denegado."},
+        {"out of memory", [](auto& b) { b.outOfMemory = true; }, "No hay memoria para leer el diccionario de acordes."},
         {"empty", [](auto& b) { b.addResource("diccionario_acordes", "json", R"({"chords": []})"); },
          "El diccionario de acordes está vacío."},
     };

@@ -8,7 +8,9 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <limits>
+#include <new>
 
 namespace quenlitor {
 
@@ -127,8 +129,11 @@ std::shared_ptr<const ChordRecognizer> AppDelegate::loadRecognizer() {
     if (!location) {
         throw Error("Quenlitor", 1, "Falta el diccionario de acordes en la aplicación.");
     }
-    const std::vector<std::uint8_t> bytes = m_desktop.bundle->readFile(*location);
-    return ChordRecognizer::create(bytes);
+    try {
+        return ChordRecognizer::create(m_desktop.bundle->readFile(*location));
+    } catch (const std::bad_alloc&) {
+        throw Error("posix", ENOMEM, "No hay memoria para leer el diccionario de acordes.");
+    }
 }
 
 void AppDelegate::startServices(std::shared_ptr<const ChordRecognizer> recognizer) {

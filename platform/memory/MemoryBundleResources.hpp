@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <map>
+#include <new>
 
 namespace quenlitor::platform::memory {
 
@@ -21,6 +22,9 @@ public:
 
     std::vector<std::uint8_t> readFile(const std::filesystem::path& path) const override {
         const auto found = files.find(path);
+        if (outOfMemory) {
+            throw std::bad_alloc();
+        }
         if (found == files.end() || readFailure) {
             throw Error("posix", ENOENT, readFailure.value_or("No se encontró el archivo."));
         }
@@ -38,6 +42,8 @@ public:
     std::map<std::filesystem::path, std::vector<std::uint8_t>> files;
     // When set, every read fails with this description.
     std::optional<std::string> readFailure;
+    // When set, every read runs out of memory.
+    bool outOfMemory = false;
 };
 
 } // namespace quenlitor::platform::memory
