@@ -57,6 +57,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const auto held = session.heldNotes();
         const auto captured = session.capturedNotes();
         check(std::includes(captured.begin(), captured.end(), held.begin(), held.end()));
+        // The per-note key counts agree with the keys: a message's note is held exactly when
+        // it is among the held notes.
+        check(session.holdsAnyKey() == !held.empty());
+        if (expected[i].kind() == MIDIMessage::Kind::noteOn || expected[i].kind() == MIDIMessage::Kind::noteOff) {
+            const std::ptrdiff_t note = expected[i].note();
+            check(session.holdsNote(note) == std::binary_search(held.begin(), held.end(), note));
+        }
     }
     return 0;
 }
