@@ -229,6 +229,16 @@ TEST(ChordRecognizer, ErrorsSayWhatAndWhere) {
         ASSERT_TRUE(error);
         EXPECT_EQ(error->description(), "El diccionario de acordes " + std::string(what));
     }
+    // Millions of values are refused while they are read, before they fill the memory.
+    std::string huge = R"({"chords": [)";
+    for (int i = 0; i < 1'000'001; ++i) {
+        huge += "0,";
+    }
+    huge += "0]}";
+    const auto error = loadError(huge);
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->domain(), "QuenlitorMIDI");
+    EXPECT_EQ(error->description(), "El diccionario de acordes tiene demasiados valores (más de 1000000).");
 }
 
 // Pasted into a terminal, such a name could run escape sequences or show another text.

@@ -15,11 +15,15 @@ namespace {
 using Json = nlohmann::json;
 
 // The JSON library's error ids, kept as the codes of the errors.
-constexpr long parseErrorCode = 101;
 constexpr long wrongTypeCode = 302;
 constexpr long notAnObjectCode = 304;
 constexpr long missingKeyCode = 403;
 constexpr long overflowCode = 406;
+
+// Far beyond any real dictionary (the shipped one holds about 1,500 values), and small enough that
+// the document read so far always fits in memory: a file of millions of values is refused while it
+// is read, not after.
+constexpr std::size_t valueLimit = 1'000'000;
 
 // Where in the document a value sits, as a user reads it: "chords[4].obligatorias[2]".
 class Path {
@@ -60,8 +64,20 @@ std::pair<std::size_t, std::size_t> lineAndColumn(std::string_view text, std::si
 }
 
 Json parse(std::string_view text, const Subject& subject) {
+    std::size_t values = 0;
+    const auto countValues = [&](int, Json::parse_event_t event, const Json&) {
+        if (event == Json::parse_event_t::value || event == Json::parse_event_t::object_start ||
+            event == Json::parse_event_t::array_start) {
+            if (++values > valueLimit) {
+                throw Error("QuenlitorMIDI", 3,
+                            std::string(subject.text) + " tiene demasiados valores (más de " +
+                                std::to_string(valueLimit) + ").");
+            }
+        }
+        return true;
+    };
     try {
-        return Json::parse(text.begin(), text.end());
+        return Json::parse(text.begin(), text.end(), countValues);
     } catch (const Json::parse_error& error) {
         // The library points one past the character it stopped at.
         const auto [line, column] = lineAndColumn(text, error.byte > 0 ? error.byte - 1 : 0);
