@@ -4,11 +4,11 @@
 #include "ChordRecognizer.hpp"
 #include "platform/Error.hpp"
 #include "MIDIInputService.hpp"
+#include "ShippedDictionary.hpp"
 #include "TextCuts.hpp"
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <limits>
 #include <new>
 
@@ -124,17 +124,7 @@ bool AppDelegate::readIncludeTitle() const {
     return m_defaults->objectForKey(includeTitleKey) ? m_defaults->boolForKey(includeTitleKey) : true;
 }
 
-std::shared_ptr<const ChordRecognizer> AppDelegate::loadRecognizer() {
-    const auto location = m_desktop.bundle->resourcePath("diccionario_acordes", "json");
-    if (!location) {
-        throw Error("Quenlitor", 1, "Falta el diccionario de acordes en la aplicación.");
-    }
-    try {
-        return ChordRecognizer::create(m_desktop.bundle->readFile(*location));
-    } catch (const std::bad_alloc&) {
-        throw Error("posix", ENOMEM, "No hay memoria para leer el diccionario de acordes.");
-    }
-}
+std::shared_ptr<const ChordRecognizer> AppDelegate::loadRecognizer() { return loadShippedDictionary(*m_desktop.bundle); }
 
 void AppDelegate::startServices(std::shared_ptr<const ChordRecognizer> recognizer) {
     m_controller = std::make_shared<CaptureController>(TokenGenerator(std::move(recognizer)), m_desktop.clipboard);
