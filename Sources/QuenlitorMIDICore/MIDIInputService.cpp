@@ -265,22 +265,18 @@ void MIDIInputService::receive(std::uint32_t source, std::span<const std::uint8_
     if (!m_connected.contains(source)) {
         return;
     }
-    const std::vector<MIDIMessage> messages = m_decoders[source].decode(bytes);
     // Copied once per batch, not per message: a callback that replaces or clears onMessage while
     // it runs keeps its captures until it returns, and its replacement takes over with the next
-    // batch.
+    // batch. Without one the bytes are still decoded, so the stream's state stays right.
     const auto handler = onMessage;
-    if (!handler) {
-        return;
-    }
-    for (const MIDIMessage& message : messages) {
+    std::vector<MIDIMessage> messages;
+    m_decoders[source].decodeEach(bytes, messages, [&](const MIDIMessage& message) {
         // The handler may stop the service or drop this source; the rest is then discarded like
         // bytes that arrive after the drop.
-        if (!m_connected.contains(source)) {
-            return;
+        if (handler && m_connected.contains(source)) {
+            handler(message, source);
         }
-        handler(message, source);
-    }
+    });
 }
 
 void MIDIInputService::report(const std::string& action, platform::MIDIStatus status) {

@@ -59,6 +59,17 @@ public:
     std::vector<MIDIMessage> decode(std::span<const std::uint8_t> bytes);
     // The same, appending to `out`, so a caller can reuse one buffer.
     void decode(std::span<const std::uint8_t> bytes, std::vector<MIDIMessage>& out);
+    // Decodes `bytes` into `scratch` (emptied first; reused across calls, it spares an allocation
+    // per chunk), then hands each message to `receive` in order. Nothing of the decoder is used
+    // once the messages are decoded, so `receive` may even destroy it.
+    template <typename Receive>
+    void decodeEach(std::span<const std::uint8_t> bytes, std::vector<MIDIMessage>& scratch, Receive&& receive) {
+        scratch.clear();
+        decode(bytes, scratch);
+        for (const MIDIMessage& message : scratch) {
+            receive(message);
+        }
+    }
 
     bool operator==(const MIDIStreamDecoder&) const;
 

@@ -27,11 +27,7 @@ void decodeInput(const Arguments& arguments, Receive&& receive) {
     MIDIStreamDecoder decoder;
     std::vector<MIDIMessage> messages;
     for (auto bytes = input.next(); !bytes.empty(); bytes = input.next()) {
-        messages.clear();
-        decoder.decode(bytes, messages);
-        for (const MIDIMessage& message : messages) {
-            receive(message);
-        }
+        decoder.decodeEach(bytes, messages, receive);
     }
 }
 

@@ -49,14 +49,12 @@ public:
     }
 
     void feed(std::span<const std::uint8_t> bytes) {
-        m_messages.clear();
-        m_decoder.decode(bytes, m_messages);
-        for (const MIDIMessage& message : m_messages) {
+        m_decoder.decodeEach(bytes, m_messages, [this](const MIDIMessage& message) {
             m_controller.receive(message, 0);
             if (m_showStatus) {
                 printLine(m_controller.status());
             }
-        }
+        });
     }
 
 private:
