@@ -1,16 +1,37 @@
 // Chord analysis and dictionary loading with the shipped dictionary, beside a reference workload
 // measured in the same run: the bare fit tests of every entry at every played root over 12-bit
 // masks, which is what analyze would cost without its load-time table. Compare the ratios, not
-// the times, across machines.
+// the times, across machines. The program counts its heap allocations, so that the Analyze
+// benchmark can report how many one call makes and whether any goes beyond its result.
 #include "ChordRecognizer.hpp"
 #include "ShippedDictionary.hpp"
 
 #include <benchmark/benchmark.h>
 #include <nlohmann/json.hpp>
 
+#include <atomic>
+#include <cstdlib>
 #include <filesystem>
+#include <new>
 #include <random>
 #include <set>
+
+namespace {
+
+std::atomic<std::size_t> allocations{0};
+
+} // namespace
+
+// Kept out of line: inlined, GCC would see memory from new handed to free.
+[[gnu::noinline]] void* operator new(std::size_t size) {
+    allocations.fetch_add(1, std::memory_order_relaxed);
+    if (void* block = std::malloc(size == 0 ? 1 : size)) {
+        return block;
+    }
+    throw std::bad_alloc();
+}
+[[gnu::noinline]] void operator delete(void* block) noexcept { std::free(block); }
+[[gnu::noinline]] void operator delete(void* block, std::size_t) noexcept { std::free(block); }
 
 namespace {
 
@@ -98,6 +119,26 @@ void Analyze(benchmark::State& state) {
         next = next + 1 == sets.size() ? 0 : next + 1;
     }
     state.counters["named_share"] = static_cast<double>(named) / static_cast<double>(state.iterations());
+
+    // Untimed, once over the corpus: the allocations of a call, and those beyond what its result
+    // holds (the alternatives' array, and each text too long to be kept inside its string), which
+    // should stay at 0.
+    const std::size_t inlineCapacity = std::string().capacity();
+    std::size_t made = 0;
+    std::size_t needed = 0;
+    for (const Notes& notes : sets) {
+        const std::size_t before = allocations.load(std::memory_order_relaxed);
+        const auto analysis = recognizer().analyze(notes);
+        made += allocations.load(std::memory_order_relaxed) - before;
+        needed += analysis.alternatives.empty() ? 0 : 1;
+        needed += analysis.principal.capacity() > inlineCapacity ? 1 : 0;
+        needed += analysis.quality.capacity() > inlineCapacity ? 1 : 0;
+        for (const std::string& alternative : analysis.alternatives) {
+            needed += alternative.capacity() > inlineCapacity ? 1 : 0;
+        }
+    }
+    state.counters["allocations_per_analyze"] = static_cast<double>(made) / static_cast<double>(sets.size());
+    state.counters["allocations_beyond_result"] = static_cast<double>(made) - static_cast<double>(needed);
 }
 BENCHMARK(Analyze);
 
