@@ -4,13 +4,10 @@
 #include "platform/Error.hpp"
 
 #include <nlohmann/json.hpp>
-#include <unicode/normalizer2.h>
-#include <unicode/unistr.h>
 
 #include <algorithm>
 #include <numeric>
 #include <ostream>
-#include <unordered_map>
 
 namespace quenlitor {
 
@@ -49,40 +46,22 @@ std::string joined(const std::vector<int>& values) {
     return text;
 }
 
-bool isASCII(const std::string& text) {
-    return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-}
-
-// Normalization Form C, so that canonically equivalent names compare equal code point by code
-// point. UTF-8 byte order is code point order, so the result compares as plain bytes.
-std::string canonicalComposition(const std::string& text) {
-    if (isASCII(text)) {
-        return text;
-    }
-    UErrorCode status = U_ZERO_ERROR;
-    const icu::Normalizer2* nfc = icu::Normalizer2::getNFCInstance(status);
-    if (U_FAILURE(status)) {
-        return text;
-    }
-    const icu::UnicodeString composed = nfc->normalize(icu::UnicodeString::fromUTF8(text), status);
-    if (U_FAILURE(status)) {
-        return text;
-    }
-    std::string utf8;
-    composed.toUTF8String(utf8);
-    return utf8;
-}
-
-// Layout of a match's rank: compared as one number, smaller first, it orders matches by custom
-// flag, root position, required count, optional intervals played and name, in that order.
-constexpr int customShift = 63;
-constexpr int rootPositionShift = 62;
-constexpr int requiredShift = 58;
-constexpr int optionalShift = 54; // the name's rank below it
-
 // Past this many (interval set, entry) pairs the fit table is not built; the shipped dictionary
 // needs a few hundred.
 constexpr std::size_t fitTableLimit = std::size_t{1} << 20;
+
+// An entry fits every interval set that holds its required intervals plus any choice of the
+// others it allows: visits each such set once.
+template <typename Visit>
+void forEachSetFitting(unsigned required, unsigned allowed, Visit&& visit) {
+    const unsigned choices = allowed & ~required;
+    for (unsigned chosen = choices;; chosen = (chosen - 1) & choices) {
+        visit(required | chosen);
+        if (chosen == 0) {
+            break;
+        }
+    }
+}
 
 } // namespace
 
@@ -174,128 +153,47 @@ std::shared_ptr<const ChordRecognizer> ChordRecognizer::create(std::string_view 
 }
 
 ChordRecognizer::ChordRecognizer(std::vector<ChordPattern> patterns) : m_chordPatterns(std::move(patterns)) {
-    // Names ranked once by the code point order of their canonical compositions; equivalent
-    // names share a rank, so analyze compares names as integers and never calls ICU.
-    std::vector<std::string> composedNames;
-    composedNames.reserve(m_chordPatterns.size());
-    std::vector<std::pair<std::string_view, std::size_t>> names;
-    names.reserve(m_chordPatterns.size());
-    for (std::size_t index = 0; index < m_chordPatterns.size(); ++index) {
-        composedNames.push_back(canonicalComposition(m_chordPatterns[index].name()));
-    }
-    for (std::size_t index = 0; index < m_chordPatterns.size(); ++index) {
-        names.emplace_back(composedNames[index], index);
-    }
-    std::sort(names.begin(), names.end());
-    std::vector<std::uint64_t> nameRank(m_chordPatterns.size());
-    std::uint64_t rank = 0;
-    for (std::size_t i = 0; i < names.size(); ++i) {
-        if (i > 0 && names[i].first != names[i - 1].first) {
-            ++rank;
-        }
-        nameRank[names[i].second] = rank;
-    }
+    describeEntries();
+    numberNames();
+    indexFitTable();
+}
 
-    // Display names get numbers that are equal exactly when their texts are canonically
-    // equivalent. A root's name is plain letters and signs that nothing reorders, so root name
-    // and composed entry name, side by side, stand for the text; the bass part, "/" and a note
-    // name, stays apart as well. Such a text is numbered by its root and name, taking the longer
-    // root name when two fit ("C#" in "C#m"); any other text, only possible with names that begin
-    // with "#" or "b", gets a number of its own.
-    const auto& noteNames = detectNoteNames();
-    const std::uint64_t distinctNames = names.empty() ? 0 : rank + 1;
-    std::unordered_map<std::string, std::uint64_t> otherTexts;
-    const auto numberOf = [&](const std::string& text) {
-        std::size_t root = noteNames.size();
-        for (std::size_t candidate = 0; candidate < noteNames.size(); ++candidate) {
-            if (text.starts_with(noteNames[candidate]) &&
-                (root == noteNames.size() || noteNames[candidate].size() > noteNames[root].size())) {
-                root = candidate;
-            }
-        }
-        if (root < noteNames.size()) {
-            const std::string_view rest = std::string_view(text).substr(noteNames[root].size());
-            const auto named =
-                std::lower_bound(names.begin(), names.end(), rest,
-                                 [](const auto& name, std::string_view other) { return name.first < other; });
-            if (named != names.end() && named->first == rest) {
-                return root * distinctNames + nameRank[named->second];
-            }
-        }
-        return otherTexts.try_emplace(text, 12 * distinctNames + otherTexts.size()).first->second;
-    };
-    m_rootedNames.reserve(m_chordPatterns.size() * 12);
-    for (std::size_t index = 0; index < m_chordPatterns.size(); ++index) {
-        const std::string& name = m_chordPatterns[index].name();
-        const std::string& composed = composedNames[index];
-        const bool writesBass = name.find('/') != std::string::npos;
-        for (std::size_t root = 0; root < noteNames.size(); ++root) {
-            const bool longerRoot =
-                (composed.starts_with('#') || composed.starts_with('b')) &&
-                std::find(noteNames.begin(), noteNames.end(), noteNames[root] + composed.front()) != noteNames.end();
-            RootedName rooted;
-            if (!longerRoot && !writesBass) {
-                rooted.text = root * distinctNames + nameRank[index];
-                rooted.withoutBass = DisplayName{rooted.text, -1};
-                m_rootedNames.push_back(rooted);
-                continue;
-            }
-            const std::string text = noteNames[root] + composed;
-            rooted.text = numberOf(text);
-            rooted.withoutBass = DisplayName{rooted.text, -1};
-            // "C7/E" as a name's text reads like C7 given the bass E.
-            if (const std::size_t slash = text.rfind('/'); slash != std::string::npos) {
-                const auto bass =
-                    std::find(noteNames.begin(), noteNames.end(), std::string_view(text).substr(slash + 1));
-                if (bass != noteNames.end()) {
-                    rooted.withoutBass =
-                        DisplayName{numberOf(text.substr(0, slash)), static_cast<int>(bass - noteNames.begin())};
-                }
-            }
-            m_rootedNames.push_back(rooted);
-        }
-    }
-
+// The entries as 12-bit masks and the ranking keys that do not depend on the notes, so that
+// analyze works on integers only.
+void ChordRecognizer::describeEntries() {
     m_entries.reserve(m_chordPatterns.size());
-    std::size_t tableSize = 0;
-    for (std::size_t index = 0; index < m_chordPatterns.size(); ++index) {
-        const ChordPattern& pattern = m_chordPatterns[index];
+    for (const ChordPattern& pattern : m_chordPatterns) {
         Entry entry;
         entry.required = static_cast<std::uint16_t>(maskOf(pattern.required()));
         entry.optional = static_cast<std::uint16_t>(maskOf(pattern.optional()));
         entry.allowed = static_cast<std::uint16_t>(entry.required | entry.optional);
+        entry.isCustom = pattern.isCustom();
         entry.neverTakesBass = (entry.allowed & (bit(2) | bit(5) | bit(9))) != 0;
-        entry.rank = std::uint64_t{pattern.isCustom() ? 0u : 1u} << customShift |
-                     static_cast<std::uint64_t>(12 - pattern.required().size()) << requiredShift | nameRank[index];
+        entry.requiredCount = static_cast<std::uint8_t>(pattern.required().size());
         m_entries.push_back(entry);
-        if (tableSize <= fitTableLimit) {
-            tableSize += std::size_t{1} << std::popcount(static_cast<unsigned>(entry.allowed & ~entry.required));
-        }
     }
-    if (tableSize > fitTableLimit) {
-        return;
-    }
+}
 
-    // An entry fits every set that holds its required intervals plus any choice of the others it
-    // allows: walk the subsets of those others, first to count, then to fill in index order.
-    const auto forEachSetFitting = [](const Entry& entry, auto&& visit) {
-        const unsigned choices = entry.allowed & ~static_cast<unsigned>(entry.required);
-        for (unsigned chosen = choices;; chosen = (chosen - 1) & choices) {
-            visit(entry.required | chosen);
-            if (chosen == 0) {
-                break;
-            }
+// With a few hundred (set, entry) pairs for the shipped dictionary, looking the fits of a set up
+// costs far less than testing every entry at every root: counted first, then filled in index
+// order, so that fits come out in the order the entries were listed.
+void ChordRecognizer::indexFitTable() {
+    std::size_t pairs = 0;
+    for (const Entry& entry : m_entries) {
+        pairs += std::size_t{1} << std::popcount(static_cast<unsigned>(entry.allowed & ~entry.required));
+        if (pairs > fitTableLimit) {
+            return;
         }
-    };
+    }
     m_fitStart.assign(PitchClassSet::fullMask + 2, 0);
     for (const Entry& entry : m_entries) {
-        forEachSetFitting(entry, [&](unsigned set) { ++m_fitStart[set + 1]; });
+        forEachSetFitting(entry.required, entry.allowed, [&](unsigned set) { ++m_fitStart[set + 1]; });
     }
     std::partial_sum(m_fitStart.begin(), m_fitStart.end(), m_fitStart.begin());
     m_fits.resize(m_fitStart.back());
     std::vector<std::uint32_t> next(m_fitStart.begin(), m_fitStart.end() - 1);
     for (std::size_t index = 0; index < m_entries.size(); ++index) {
-        forEachSetFitting(m_entries[index],
+        forEachSetFitting(m_entries[index].required, m_entries[index].allowed,
                           [&](unsigned set) { m_fits[next[set]++] = static_cast<std::uint32_t>(index); });
     }
 }
@@ -305,6 +203,58 @@ const std::array<std::string, 12>& ChordRecognizer::detectNoteNames() {
     return names;
 }
 
+ChordAnalysis ChordRecognizer::analyze(std::span<const std::ptrdiff_t> notes) const {
+    const std::optional<Played> played = playedIn(notes);
+    if (!played) {
+        return ChordAnalysis::empty();
+    }
+    std::size_t count = 0;
+    forEachMatch(*played, [&](int, unsigned, std::size_t) { ++count; });
+    if (count == 0) {
+        return ChordAnalysis::empty();
+    }
+    // Matches live on the stack; only a dictionary with many entries fitting the same notes
+    // spills to the heap.
+    std::array<Match, 48> local;
+    std::vector<Match> spilled(count > local.size() ? count : 0);
+    const std::span<Match> matches = spilled.empty() ? std::span(local).first(count) : std::span(spilled);
+    findMatches(*played, matches);
+    std::sort(matches.begin(), matches.end(), [this](const Match& a, const Match& b) { return ranksBefore(a, b); });
+    const Match& principal = principalOf(matches);
+
+    ChordAnalysis analysis;
+    analysis.principal = spell(principal, played->bass);
+    analysis.alternatives = alternativesTo(principal, matches, played->bass);
+    analysis.rootPitchClass = principal.root;
+    analysis.bassPitchClass = played->bass;
+    analysis.quality = m_chordPatterns[principal.patternIndex].name();
+    analysis.intervals = PitchClassSet::fromMask(intervalsAbove(played->pitchClasses, principal.root));
+    return analysis;
+}
+
+// Repeated notes count once; two notes an octave apart are two notes. Fewer than two name no
+// chord.
+std::optional<ChordRecognizer::Played> ChordRecognizer::playedIn(std::span<const std::ptrdiff_t> notes) {
+    if (notes.empty()) {
+        return std::nullopt;
+    }
+    std::ptrdiff_t lowest = notes.front();
+    bool twoDistinct = false;
+    Played played;
+    for (const std::ptrdiff_t note : notes) {
+        twoDistinct = twoDistinct || note != notes.front();
+        lowest = std::min(lowest, note);
+        played.pitchClasses |= bit(pitchClass(note));
+    }
+    if (!twoDistinct) {
+        return std::nullopt;
+    }
+    played.bass = pitchClass(lowest);
+    return played;
+}
+
+// The entries that fit `intervals`, in index order: looked up in the fit table, or tested one by
+// one when the dictionary was too wide for it.
 template <typename Visit>
 void ChordRecognizer::forEachFit(unsigned intervals, Visit&& visit) const {
     if (!m_fitStart.empty()) {
@@ -321,137 +271,119 @@ void ChordRecognizer::forEachFit(unsigned intervals, Visit&& visit) const {
     }
 }
 
-ChordAnalysis ChordRecognizer::analyze(std::span<const std::ptrdiff_t> notes) const {
-    if (notes.empty()) {
-        return ChordAnalysis::empty();
-    }
-    std::ptrdiff_t lowest = notes.front();
-    bool twoDistinct = false;
-    unsigned played = 0;
-    for (const std::ptrdiff_t note : notes) {
-        twoDistinct = twoDistinct || note != notes.front();
-        lowest = std::min(lowest, note);
-        played |= bit(pitchClass(note));
-    }
-    if (!twoDistinct) {
-        return ChordAnalysis::empty();
-    }
-    const int bass = pitchClass(lowest);
-
-    struct Match {
-        std::uint64_t rank;
-        std::uint32_t discovery;
-        int root;
-        std::size_t entry;
-    };
-    std::size_t count = 0;
+// Every entry at every played root, roots ascending and entries in index order: the order of
+// discovery, the last ranking key.
+template <typename Visit>
+void ChordRecognizer::forEachMatch(const Played& played, Visit&& visit) const {
     for (int root = 0; root < 12; ++root) {
-        if ((played & bit(root)) != 0) {
-            forEachFit(intervalsAbove(played, root), [&](std::size_t) { ++count; });
+        if ((played.pitchClasses & bit(root)) != 0) {
+            const unsigned intervals = intervalsAbove(played.pitchClasses, root);
+            forEachFit(intervals, [&](std::size_t index) { visit(root, intervals, index); });
         }
     }
-    if (count == 0) {
-        return ChordAnalysis::empty();
-    }
-    // Matches live on the stack; only a dictionary with many entries fitting the same notes
-    // spills to the heap.
-    std::array<Match, 48> local;
-    std::vector<Match> spilled;
-    if (count > local.size()) {
-        spilled.resize(count);
-    }
-    const std::span<Match> matches = spilled.empty() ? std::span(local.data(), count) : std::span(spilled);
+}
 
-    std::size_t found = 0;
-    for (int root = 0; root < 12; ++root) {
-        if ((played & bit(root)) == 0) {
-            continue;
-        }
-        const unsigned intervals = intervalsAbove(played, root);
-        forEachFit(intervals, [&](std::size_t index) {
-            const Entry& entry = m_entries[index];
-            const auto optionalPlayed = static_cast<unsigned>(std::popcount(intervals & entry.optional));
-            const std::uint64_t rank = entry.rank | std::uint64_t{root == bass ? 0u : 1u} << rootPositionShift |
-                                       std::uint64_t{12u - optionalPlayed} << optionalShift;
-            matches[found] = Match{rank, static_cast<std::uint32_t>(found), root, index};
-            ++found;
-        });
-    }
-    std::sort(matches.begin(), matches.end(), [](const Match& a, const Match& b) {
-        return a.rank != b.rank ? a.rank < b.rank : a.discovery < b.discovery;
+void ChordRecognizer::findMatches(const Played& played, std::span<Match> matches) const {
+    std::uint32_t found = 0;
+    forEachMatch(played, [&](int root, unsigned intervals, std::size_t index) {
+        const auto optionalPresent = std::popcount(intervals & m_entries[index].optional);
+        matches[found] = Match{root, static_cast<std::uint32_t>(index), found, optionalPresent, root == played.bass};
+        ++found;
     });
+}
 
-    const auto inRootPosition = [&](const Match& match) { return match.root == bass; };
-    const auto firstInRootPosition = std::find_if(matches.begin(), matches.end(), inRootPosition);
-    const Match& principal = firstInRootPosition != matches.end() ? *firstInRootPosition : matches.front();
+// The first key on which two matches differ decides; discovery order leaves no ties.
+bool ChordRecognizer::ranksBefore(const Match& a, const Match& b) const {
+    const Entry& p = m_entries[a.patternIndex];
+    const Entry& q = m_entries[b.patternIndex];
+    if (p.isCustom != q.isCustom) {
+        return p.isCustom;
+    }
+    if (a.bassIsRoot != b.bassIsRoot) {
+        return a.bassIsRoot;
+    }
+    if (p.requiredCount != q.requiredCount) {
+        return p.requiredCount > q.requiredCount;
+    }
+    if (a.optionalPresent != b.optionalPresent) {
+        return a.optionalPresent > b.optionalPresent;
+    }
+    if (p.nameOrder != q.nameOrder) {
+        return p.nameOrder < q.nameOrder;
+    }
+    return a.discoveryOrder < b.discoveryOrder;
+}
 
-    // The display name is the root's name and the entry's, then "/" and the bass when the entry
-    // lists no 2, 5 or 9 and the bass lies a third, fifth or seventh above the root.
-    const auto takesBass = [&](const Match& match) {
-        const int bassInterval = (bass - match.root + 12) % 12;
-        return match.root != bass && !m_entries[match.entry].neverTakesBass &&
-               (bassInterval == 3 || bassInterval == 4 || bassInterval == 7 || bassInterval == 10);
-    };
-    const auto displayNameOf = [&](const Match& match) {
-        const RootedName& name = m_rootedNames[match.entry * 12 + static_cast<std::size_t>(match.root)];
-        return takesBass(match) ? DisplayName{name.text, bass} : name.withoutBass;
-    };
-    const auto& noteNames = detectNoteNames();
-    const auto spelt = [&](const Match& match, bool withBass) {
-        const std::string& root = noteNames[static_cast<std::size_t>(match.root)];
-        const std::string& name = m_chordPatterns[match.entry].name();
-        std::string text;
-        text.reserve(root.size() + name.size() + (withBass ? 3 : 0));
-        text += root;
-        text += name;
-        if (withBass) {
-            text += '/';
-            text += noteNames[static_cast<std::size_t>(bass)];
-        }
-        return text;
-    };
+// A fit with the lowest note as root takes the principal place even over a better-ranked custom
+// entry at another root.
+const ChordRecognizer::Match& ChordRecognizer::principalOf(std::span<const Match> ranked) {
+    const auto rootPosition = std::find_if(ranked.begin(), ranked.end(), [](const Match& m) { return m.bassIsRoot; });
+    return rootPosition != ranked.end() ? *rootPosition : ranked.front();
+}
 
-    constexpr std::size_t maxAlternatives = 4;
-    const DisplayName principalName = displayNameOf(principal);
-    std::array<DisplayName, maxAlternatives> alternativeNames{};
-    ChordAnalysis analysis;
-    analysis.principal = spelt(principal, takesBass(principal));
+// Root-position names first, then the ranked list as a whole, so that a root-position name comes
+// before those of better-ranked matches at other roots; each name once, never the principal's.
+std::vector<std::string> ChordRecognizer::alternativesTo(const Match& principal, std::span<const Match> ranked,
+                                                         int bass) const {
+    constexpr std::size_t most = 4;
+    std::vector<std::string> alternatives;
+    std::array<DisplayName, most> taken{}; // the names of `alternatives`, compared as numbers
+    const DisplayName principalName = displayNameOf(principal, bass);
     const auto consider = [&](const Match& match) {
-        if (match.root == principal.root && match.entry == principal.entry) {
+        if (match.root == principal.root && match.patternIndex == principal.patternIndex) {
             return;
         }
-        const DisplayName name = displayNameOf(match);
-        const auto taken = alternativeNames.begin() + static_cast<std::ptrdiff_t>(analysis.alternatives.size());
-        if (name == principalName || std::find(alternativeNames.begin(), taken, name) != taken) {
+        const DisplayName name = displayNameOf(match, bass);
+        const auto end = taken.begin() + static_cast<std::ptrdiff_t>(alternatives.size());
+        if (name == principalName || std::find(taken.begin(), end, name) != end) {
             return;
         }
-        if (analysis.alternatives.empty()) {
-            analysis.alternatives.reserve(maxAlternatives);
+        if (alternatives.empty()) {
+            alternatives.reserve(most); // the one allocation of the list
         }
-        *taken = name;
-        analysis.alternatives.push_back(spelt(match, takesBass(match)));
+        *end = name;
+        alternatives.push_back(spell(match, bass));
     };
-    // Root-position names first, then the ranked list as a whole.
-    for (const Match& match : matches) {
-        if (analysis.alternatives.size() == maxAlternatives) {
-            break;
-        }
-        if (inRootPosition(match)) {
+    for (const Match& match : ranked) {
+        if (match.bassIsRoot && alternatives.size() < most) {
             consider(match);
         }
     }
-    for (const Match& match : matches) {
-        if (analysis.alternatives.size() == maxAlternatives) {
-            break;
+    for (const Match& match : ranked) {
+        if (alternatives.size() < most) {
+            consider(match);
         }
-        consider(match);
     }
+    return alternatives;
+}
 
-    analysis.rootPitchClass = principal.root;
-    analysis.bassPitchClass = bass;
-    analysis.quality = m_chordPatterns[principal.entry].name();
-    analysis.intervals = PitchClassSet::fromMask(intervalsAbove(played, principal.root));
-    return analysis;
+// "/" and the bass follow the root's name and the entry's when the entry lists no 2, 5 or 9 and
+// the bass lies a third, fifth or seventh above the root.
+bool ChordRecognizer::takesBass(const Match& match, int bass) const {
+    const int bassInterval = pitchClass(bass - match.root);
+    return !match.bassIsRoot && !m_entries[match.patternIndex].neverTakesBass &&
+           (bassInterval == 3 || bassInterval == 4 || bassInterval == 7 || bassInterval == 10);
+}
+
+ChordRecognizer::DisplayName ChordRecognizer::displayNameOf(const Match& match, int bass) const {
+    const RootedName& name = m_rootedNames[match.patternIndex * std::size_t{12} + static_cast<std::size_t>(match.root)];
+    return takesBass(match, bass) ? DisplayName{name.text, bass} : name.withoutBass;
+}
+
+std::string ChordRecognizer::spell(const Match& match, int bass) const {
+    const auto& noteNames = detectNoteNames();
+    const std::string& root = noteNames[static_cast<std::size_t>(match.root)];
+    const std::string& name = m_chordPatterns[match.patternIndex].name();
+    const bool withBass = takesBass(match, bass);
+    std::string text;
+    text.reserve(root.size() + name.size() + (withBass ? 3 : 0)); // one allocation at most
+    text += root;
+    text += name;
+    if (withBass) {
+        text += '/';
+        text += noteNames[static_cast<std::size_t>(bass)];
+    }
+    return text;
 }
 
 } // namespace quenlitor

@@ -156,21 +156,30 @@ private:
         std::uint16_t required = 0;
         std::uint16_t allowed = 0; // required or optional
         std::uint16_t optional = 0;
+        bool isCustom = false;
         // The entry lists 2, 5 or 9, so its display name never takes a bass note.
         bool neverTakesBass = false;
-        // The ranking keys that do not depend on the notes, packed so that smaller ranks first:
-        // the custom flag, the required count and the position of the name in code point order
-        // of the names' canonical compositions.
-        std::uint64_t rank = 0;
+        std::uint8_t requiredCount = 0;
+        // The name's position in code point order of the names' canonical compositions; names
+        // that are canonically equivalent share a position.
+        std::uint32_t nameOrder = 0;
     };
 
-    explicit ChordRecognizer(std::vector<ChordPattern> patterns);
+    // The notes as analyze uses them: their pitch classes, one bit each, and the lowest note's.
+    struct Played {
+        unsigned pitchClasses = 0;
+        int bass = 0;
+    };
 
-    template <typename Visit>
-    void forEachFit(unsigned intervals, Visit&& visit) const;
+    // One fit of one entry at one played root, found by one call of analyze.
+    struct Match {
+        int root;
+        std::uint32_t patternIndex;
+        std::uint32_t discoveryOrder; // position among the matches in the order they were found
+        int optionalPresent;          // the entry's optional intervals among those played
+        bool bassIsRoot;
+    };
 
-    std::vector<ChordPattern> m_chordPatterns;
-    std::vector<Entry> m_entries;
     // analyze tells display names apart without spelling them: a number stands for the text of
     // a root's name followed by an entry's (one number for canonically equivalent texts), and the
     // bass is added when the name takes one.
@@ -186,6 +195,33 @@ private:
         std::uint64_t text = 0;
         DisplayName withoutBass;
     };
+
+    explicit ChordRecognizer(std::vector<ChordPattern> patterns);
+
+    // Loading, in this order: the entries' masks and the ranking keys that do not depend on the
+    // notes; each entry's nameOrder and m_rootedNames (in ChordNameNumbering.cpp, with ICU); the
+    // fit table.
+    void describeEntries();
+    void numberNames();
+    void indexFitTable();
+
+    // analyze, in this order: the played notes, their matches, the ranking, the principal match,
+    // the alternatives. A display name is compared as displayNameOf and written by spell.
+    static std::optional<Played> playedIn(std::span<const std::ptrdiff_t> notes);
+    template <typename Visit>
+    void forEachFit(unsigned intervals, Visit&& visit) const;
+    template <typename Visit>
+    void forEachMatch(const Played& played, Visit&& visit) const;
+    void findMatches(const Played& played, std::span<Match> matches) const;
+    bool ranksBefore(const Match& a, const Match& b) const;
+    static const Match& principalOf(std::span<const Match> ranked);
+    std::vector<std::string> alternativesTo(const Match& principal, std::span<const Match> ranked, int bass) const;
+    bool takesBass(const Match& match, int bass) const;
+    DisplayName displayNameOf(const Match& match, int bass) const;
+    std::string spell(const Match& match, int bass) const;
+
+    std::vector<ChordPattern> m_chordPatterns;
+    std::vector<Entry> m_entries;
     std::vector<RootedName> m_rootedNames;
     // For each of the 4096 interval sets, the entries that fit it, in index order: those of set
     // s are m_fits[m_fitStart[s]] up to m_fitStart[s + 1]. Left empty for dictionaries so wide
