@@ -5,7 +5,7 @@
 // writer does. Compare the ratios across machines.
 #include "CaptureController.hpp"
 #include "ChordRecognizer.hpp"
-#include "ShippedDictionary.hpp"
+#include "support/ShippedDictionary.hpp"
 #include "platform/memory/MemoryClipboard.hpp"
 
 #include <benchmark/benchmark.h>
@@ -17,7 +17,7 @@ namespace {
 
 using namespace quenlitor;
 
-using quenlitor::bench::shippedRecognizer;
+using quenlitor::support::shippedRecognizer;
 
 const std::vector<std::ptrdiff_t> cmaj7{60, 64, 67, 71};
 

@@ -4,7 +4,7 @@
 // the times, across machines. The program counts its heap allocations, so that the Analyze
 // benchmark can report how many one call makes and whether any goes beyond its result.
 #include "ChordRecognizer.hpp"
-#include "ShippedDictionary.hpp"
+#include "support/ShippedDictionary.hpp"
 
 #include <benchmark/benchmark.h>
 #include <nlohmann/json.hpp>
@@ -38,10 +38,10 @@ namespace {
 using quenlitor::ChordRecognizer;
 using Notes = std::vector<std::ptrdiff_t>;
 
-using quenlitor::bench::readWhole;
+using quenlitor::support::readWhole;
 
-const ChordRecognizer& recognizer() { return *quenlitor::bench::shippedRecognizer(); }
-const std::string& dictionaryText() { return quenlitor::bench::shippedDictionaryText(); }
+const ChordRecognizer& recognizer() { return *quenlitor::support::shippedRecognizer(); }
+const std::string& dictionaryText() { return quenlitor::support::shippedDictionaryText(); }
 
 // 10,000 sets of 3 to 6 distinct notes in 36..96: the shared corpus when it is there, otherwise
 // sets of the same kind from a fixed seed.

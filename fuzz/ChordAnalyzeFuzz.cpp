@@ -4,6 +4,7 @@
 // the bass the lowest note, and nothing changed by the order of the notes.
 #include "FuzzSupport.hpp"
 #include "ChordRecognizer.hpp"
+#include "support/ShippedDictionary.hpp"
 
 #include <algorithm>
 #include <cstdlib>
@@ -17,15 +18,7 @@ using quenlitor::fuzz::Bytes;
 
 namespace {
 
-const ChordRecognizer& shipped() {
-    static const auto recognizer = [] {
-        std::ifstream file(QUENLITOR_SOURCE_DIR "/resources/diccionario_acordes.json", std::ios::binary);
-        std::ostringstream contents;
-        contents << file.rdbuf();
-        return ChordRecognizer::create(contents.str());
-    }();
-    return *recognizer;
-}
+const ChordRecognizer& shipped() { return *quenlitor::support::shippedRecognizer(); }
 
 std::vector<std::ptrdiff_t> members(std::uint16_t mask) {
     std::vector<std::ptrdiff_t> values;

@@ -1,6 +1,7 @@
 // The dictionary that ships with the application: its structure, and the names musicians expect
 // for chords played the usual ways.
 #include "ChordRecognizer.hpp"
+#include "support/ShippedDictionary.hpp"
 
 #include <gtest/gtest.h>
 
@@ -14,15 +15,7 @@ namespace {
 
 using Notes = std::vector<std::ptrdiff_t>;
 
-const ChordRecognizer& shipped() {
-    static const auto recognizer = [] {
-        std::ifstream file(QUENLITOR_SOURCE_DIR "/resources/diccionario_acordes.json", std::ios::binary);
-        std::ostringstream contents;
-        contents << file.rdbuf();
-        return ChordRecognizer::create(contents.str());
-    }();
-    return *recognizer;
-}
+const ChordRecognizer& shipped() { return *support::shippedRecognizer(); }
 
 std::string noteName(int pitchClass) {
     return ChordRecognizer::detectNoteNames()[static_cast<std::size_t>(ChordRecognizer::pitchClass(pitchClass))];

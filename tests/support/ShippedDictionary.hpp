@@ -1,6 +1,7 @@
 #pragma once
 
-// The dictionary the application ships, read once from the source tree for the benchmarks.
+// The dictionary the application ships, read once from the source tree, for the tests, the
+// benchmarks and the fuzz targets alike. QUENLITOR_SHIPPED_DICTIONARY is its path.
 #include "ChordRecognizer.hpp"
 
 #include <filesystem>
@@ -9,7 +10,7 @@
 #include <memory>
 #include <string>
 
-namespace quenlitor::bench {
+namespace quenlitor::support {
 
 inline std::string readWhole(const std::filesystem::path& path) {
     std::ifstream file(path, std::ios::binary);
@@ -17,13 +18,13 @@ inline std::string readWhole(const std::filesystem::path& path) {
 }
 
 inline const std::string& shippedDictionaryText() {
-    static const std::string text = readWhole(QUENLITOR_SOURCE_DIR "/resources/diccionario_acordes.json");
+    static const std::string text = readWhole(QUENLITOR_SHIPPED_DICTIONARY);
     return text;
 }
 
-inline std::shared_ptr<const ChordRecognizer> shippedRecognizer() {
+inline const std::shared_ptr<const ChordRecognizer>& shippedRecognizer() {
     static const auto recognizer = ChordRecognizer::create(shippedDictionaryText());
     return recognizer;
 }
 
-} // namespace quenlitor::bench
+} // namespace quenlitor::support
