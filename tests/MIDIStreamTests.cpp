@@ -79,6 +79,14 @@ TEST(MIDIStreamDecoder, EmptyInputAndResetLeaveKnownStates) {
         d.decode(Bytes{0x92, 0x3C, back});
         EXPECT_EQ(d, MIDIStreamDecoder{}) << "after byte " << int{back};
     }
+    // Data that reports nothing is dropped, never half-assembled into a message.
+    for (const Bytes& run : {Bytes{0xC5, 0x10, 0x20, 0x21}, Bytes{0xD0, 0x10, 0x11, 0x12}, Bytes{0xF0, 0x01, 0x02, 0x03}}) {
+        MIDIStreamDecoder whole;
+        MIDIStreamDecoder statusOnly;
+        whole.decode(run);
+        statusOnly.decode(Bytes{run.front()});
+        EXPECT_EQ(whole, statusOnly) << "after status " << int{run.front()};
+    }
 }
 
 TEST(MIDIStreamDecoder, CuttingTheStreamAnywhereGivesTheSameMessages) {

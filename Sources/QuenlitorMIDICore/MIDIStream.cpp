@@ -122,7 +122,8 @@ std::optional<std::vector<std::ptrdiff_t>> CaptureSession::receive(const MIDIMes
         if (const auto keys = m_heldNoteKeys.find(message.note()); --keys->second == 0) {
             m_heldNoteKeys.erase(keys);
         }
-        if (!m_held.empty() || m_captured.empty()) {
+        // Every key released here was captured when it went down: the gesture is never empty.
+        if (!m_held.empty()) {
             return std::nullopt;
         }
         std::vector<std::ptrdiff_t> gesture(m_captured.begin(), m_captured.end());
