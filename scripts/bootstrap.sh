@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages this project builds and tests with, when any is missing.
 # Usage: scripts/bootstrap.sh [--ci]   (--ci adds what only CI needs: clang for fuzzing, the VM test tools,
-# the X server, tray host and X tools of the tray smoke test)
+# the X server, tray host and X tools of the tray smoke test, and the package test's Debian tools)
+# The validators of the manual pages, the .desktop file and the AppStream data run with the tests;
+# dpkg-dev and file build the Debian package.
 set -euo pipefail
 
 packages=(
@@ -9,10 +11,12 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libicu-dev nlohmann-json3-dev libasound2-dev
   qt6-base-dev qt6-svg-dev libgl-dev
+  groff-base man-db desktop-file-utils appstream dpkg-dev file
 )
 if [[ "${1:-}" == "--ci" ]]; then
   packages+=(clang libclang-rt-14-dev qemu-system-x86 busybox-static cpio kmod)
   packages+=(xvfb trayer xdotool x11-utils imagemagick time)
+  packages+=(lintian debootstrap wget)
 fi
 
 missing=()

@@ -1,0 +1,268 @@
+#!/usr/bin/env bash
+# The Debian package on a system that has never seen the project: builds the package (the
+# `package` workflow preset) and checks it with lintian; makes a minimal Debian 12 system with
+# debootstrap; installs the package there with apt, which fetches every dependency from Debian's
+# archive as on a user's machine; runs the tool and looks up its manual page; starts the tray
+# application under Xvfb with trayer as the tray host, checks that its icon docks and that
+# SIGTERM ends it with status 0; purges the package and checks that none of its files is left.
+# Prints a PASS or FAIL line per step with the time it took.
+#
+# Usage: scripts/package-test.sh   (as root: debootstrap, chroot and mounts need it)
+# Needs: debootstrap lintian dpkg-dev wget and the build's packages; scripts/bootstrap.sh --ci
+# installs them. The test system runs in a mount and process namespace of its own (unshare), so
+# its mounts and processes end with it, whatever the outcome.
+#
+# Cache, outside the checkout: $QUENLITOR_PACKAGE_CACHE, else /var/cache/quenlitor-package-test.
+# It keeps the debootstrapped system (made again after 30 days) and apt's package lists and
+# downloaded packages, so that a second run downloads almost nothing; with a cache the test also
+# runs while the archive cannot be reached. QUENLITOR_DEBIAN_MIRROR chooses the archive (default
+# http://deb.debian.org/debian; security updates come from its -security sibling).
+set -uo pipefail
+root_dir=$(cd "$(dirname "$0")/.." && pwd)
+cache=${QUENLITOR_PACKAGE_CACHE:-/var/cache/quenlitor-package-test}
+mirror=${QUENLITOR_DEBIAN_MIRROR:-http://deb.debian.org/debian}
+security=${mirror%/debian}/debian-security
+suite=bookworm
+package=quenlitor-midi-texto
+build=$root_dir/build/release
+
+now_ms() { echo $(($(date +%s%N) / 1000000)); }
+seconds() { awk -v ms="$1" 'BEGIN {printf "%.1f s", ms / 1000}'; }
+test_started=$(now_ms)
+
+fail_early() {
+    echo "FAIL $*"
+    exit 1
+}
+[[ $(id -u) -eq 0 ]] || fail_early "package-test needs root (debootstrap, chroot, mounts)"
+for tool in cmake cpack debootstrap lintian dpkg-deb dpkg-shlibdeps unshare chroot wget timeout; do
+    command -v "$tool" >/dev/null || fail_early "$tool is missing; run scripts/bootstrap.sh --ci"
+done
+
+work=$(mktemp -d /var/tmp/quenlitor-package-test.XXXXXX) || exit 1
+system=$work/system
+log=$work/step.log
+cleanup() {
+    # The test system's mounts lived in its own namespace: these are plain folders by now, and
+    # --one-file-system keeps rm out of anything still mounted all the same.
+    rm -rf --one-file-system "$work"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+# Runs one step: `run_step NAME FUNCTION`. The step's output goes to a log shown when it fails;
+# the function may leave a summary in $detail for the PASS line.
+run_step() {
+    local name=$1 function=$2 started
+    detail=
+    started=$(now_ms)
+    if "$function" >"$log" 2>&1; then
+        echo "PASS $name ($(seconds $(($(now_ms) - started))))${detail:+: $detail}"
+    else
+        echo "FAIL $name ($(seconds $(($(now_ms) - started))))${detail:+: $detail}"
+        echo "--- the last lines of its output:"
+        tail -n 40 "$log"
+        echo "---"
+        echo "package-test: failed after $(seconds $(($(now_ms) - test_started)))"
+        exit 1
+    fi
+}
+
+# Runs a command in the test system as root, bounded by $1 seconds, with a clean environment,
+# /proc, /dev, and apt's lists and downloaded packages from the cache.
+in_system() {
+    local limit=$1
+    shift
+    timeout --kill-after=10 "$limit" unshare --mount --pid --fork --kill-child -- /bin/bash -c '
+        set -e
+        system=$1 cache=$2
+        shift 2
+        mount -t proc proc "$system/proc"
+        mount --rbind /dev "$system/dev"
+        mount --bind "$cache/lists" "$system/var/lib/apt/lists"
+        mount --bind "$cache/archives" "$system/var/cache/apt/archives"
+        exec chroot "$system" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 \
+            DEBIAN_FRONTEND=noninteractive "$@"' in-system "$system" "$cache" "$@"
+}
+# The system is thrown away after the test: dpkg need not wait for each file to reach the disk.
+apt_options=(-o APT::Sandbox::User=root -o Acquire::http::Timeout=20 -o Acquire::Retries=2 -o Dpkg::Use-Pty=0
+    -o Dpkg::Options::=--force-unsafe-io)
+
+archive_reachable() { timeout 30 wget -q -T 20 -t 1 -O /dev/null "$mirror/dists/$suite/Release"; }
+
+# --- 1. The package, from a release build.
+step_build() {
+    cd "$root_dir" && nice -n 10 cmake --workflow --preset package || return 1
+    version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+    deb=$build/${package}_${version}_amd64.deb
+    [[ -f $deb ]] || { echo "no $deb after the package workflow"; return 1; }
+    detail="$(basename "$deb"), $(stat -c %s "$deb") bytes, $(dpkg-deb -f "$deb" Installed-Size) KiB installed"
+}
+run_step "build the package" step_build
+
+step_lintian() {
+    # No error and no warning: a warning that has to stay is suppressed here with the reason
+    # (none so far).
+    lintian --fail-on error,warning "$deb"
+    local status=$?
+    detail="no error or warning"
+    return $status
+}
+run_step "lintian" step_lintian
+
+# --- 2. A minimal Debian 12, made once and copied for each run.
+step_system() {
+    mkdir -p "$cache/archives/partial" "$cache/lists/partial" || return 1
+    local base=$cache/$suite-minbase
+    if [[ ! -f $base.done ]] || [[ -n $(find "$base.done" -mtime +30) ]]; then
+        if ! archive_reachable; then
+            if [[ -f $base.done ]]; then
+                echo "the archive ($mirror) cannot be reached: keeping the old system in $base"
+            else
+                detail="Debian's archive ($mirror) cannot be reached and $cache holds no $suite system"
+                return 1
+            fi
+        else
+            rm -rf --one-file-system "$base" "$base.new" "$base.done"
+            # In a mount namespace of its own, so that the /proc and /sys it mounts in the new
+            # system go away even if it is stopped halfway.
+            timeout --kill-after=10 1200 unshare --mount --fork --kill-child -- \
+                debootstrap --variant=minbase "$suite" "$base.new" "$mirror" || return 1
+            mv "$base.new" "$base" && touch "$base.done" || return 1
+        fi
+    fi
+    cp -a "$base" "$system" || return 1
+    cp /etc/resolv.conf "$system/etc/resolv.conf"
+    # Main, updates and security, as a Debian 12 installation has them.
+    printf 'deb %s %s main\ndeb %s %s-updates main\ndeb %s %s-security main\n' \
+        "$mirror" "$suite" "$mirror" "$suite" "$security" "$suite" >"$system/etc/apt/sources.list"
+    # Nothing installed here may start a service.
+    printf '#!/bin/sh\nexit 101\n' >"$system/usr/sbin/policy-rc.d" && chmod 0755 "$system/usr/sbin/policy-rc.d"
+    detail="$(du -sm "$system" | cut -f1) MB, Debian $(cat "$system/etc/debian_version")"
+}
+run_step "minimal Debian 12 system (debootstrap --variant=minbase $suite)" step_system
+
+# --- 3. The package, with its dependencies from the archive.
+step_install() {
+    mkdir -p "$system/tmp/paquete" && cp "$deb" "$system/tmp/paquete/" || return 1
+    if ! in_system 300 apt-get "${apt_options[@]}" update; then
+        # Without the archive, the lists and packages of an earlier run still do.
+        archive_reachable && return 1
+        echo "the archive cannot be reached: installing from the cached lists and packages"
+    fi
+    local before
+    before=$(in_system 30 dpkg-query -W -f='${db:Status-Abbrev}\n' | grep -c '^ii')
+    in_system 900 /bin/sh -c "cd /tmp/paquete && apt-get ${apt_options[*]} install -y ./$(basename "$deb")" || return 1
+    in_system 30 dpkg-query -W -f='${Status}\n' "$package" | grep -qx 'install ok installed' || return 1
+    detail="with $(($(in_system 30 dpkg-query -W -f='${db:Status-Abbrev}\n' | grep -c '^ii') - before - 1)) packages it needs"
+}
+run_step "apt-get install ./$(basename "$deb")" step_install
+
+# --- 4. The tool, its dictionary in its installed place and its manual page.
+step_tools() {
+    # man to look up the manual pages; Xvfb, trayer and the X tools for the tray check.
+    in_system 900 apt-get "${apt_options[@]}" install -y --no-install-recommends man-db xvfb trayer xdotool x11-utils
+}
+run_step "test tools in the system (man-db xvfb trayer xdotool x11-utils)" step_tools
+
+step_commands() {
+    local out
+    out=$(in_system 30 quenlitor-tokens --version) || return 1
+    echo "quenlitor-tokens --version: $out"
+    [[ $out == "quenlitor-tokens $version" ]] || { echo "expected: quenlitor-tokens $version"; return 1; }
+    out=$(in_system 30 quenlitor-midi-texto --version) || return 1
+    echo "quenlitor-midi-texto --version: $out"
+    [[ $out == "quenlitor-midi-texto $version" ]] || { echo "expected: quenlitor-midi-texto $version"; return 1; }
+    # The source tree the tool was built from is not in this system: the dictionary it finds is
+    # the installed one.
+    out=$(in_system 30 quenlitor-tokens token 60 64 67 71) || return 1
+    echo "quenlitor-tokens token 60 64 67 71: $out"
+    [[ $out == '"Cmaj7" C4 E G B .' ]] || { echo 'expected: "Cmaj7" C4 E G B .'; return 1; }
+    out=$(in_system 30 quenlitor-tokens check-dictionary) || return 1
+    echo "quenlitor-tokens check-dictionary: $out"
+    [[ $out =~ ^[1-9][0-9]*$ ]] || return 1
+    local pages
+    pages=$(in_system 30 man -w quenlitor-tokens quenlitor-midi-texto) || return 1
+    echo "man -w: $pages"
+    [[ $pages == $'/usr/share/man/man1/quenlitor-tokens.1.gz\n/usr/share/man/man1/quenlitor-midi-texto.1.gz' ]] || return 1
+    detail="version $version, \"Cmaj7\" C4 E G B ., $out chords, both manual pages found"
+}
+run_step "--version, quenlitor-tokens and man in the system" step_commands
+
+# --- 5. The tray application: its icon docks in trayer's panel under Xvfb, SIGTERM ends it.
+step_tray() {
+    # The smoke test's dock check: the application's 22x22 window inside trayer's panel.
+    # Everything started here ends with the namespace when the script does.
+    # The waits are generous: the first program to start in the new system also fills the font
+    # cache, and CI machines are shared.
+    in_system 120 /bin/bash -s <<'EOF'
+set -u
+now_ms() { echo $(($(date +%s%N) / 1000000)); }
+mkdir -p /tmp/bandeja/home /tmp/bandeja/runtime && chmod 0700 /tmp/bandeja/runtime
+Xvfb -displayfd 3 -screen 0 640x400x24 -nolisten tcp 3>/tmp/bandeja/display 2>/tmp/bandeja/xvfb.err &
+for _ in $(seq 100); do [[ -s /tmp/bandeja/display ]] && break; sleep 0.05; done
+[[ -s /tmp/bandeja/display ]] || { cat /tmp/bandeja/xvfb.err; echo "Xvfb did not start"; exit 1; }
+export DISPLAY=:$(head -n 1 /tmp/bandeja/display) HOME=/tmp/bandeja/home XDG_RUNTIME_DIR=/tmp/bandeja/runtime
+trayer --edge top --align right --widthtype pixel --width 160 --height 24 --SetDockType true >/dev/null 2>&1 &
+panel=
+for _ in $(seq 600); do
+    panel=$(xdotool search --classname '^panel$' 2>/dev/null | head -n 1)
+    [[ -n $panel ]] && break
+    sleep 0.05
+done
+[[ -n $panel ]] || { echo "trayer did not show its panel within 30 s"; exit 1; }
+docked_icons() {
+    xwininfo -tree -id "$panel" 2>/dev/null | awk '/"quenlitor-midi-texto": \(.* 22x22\+/ {print $1}'
+}
+started=$(now_ms)
+quenlitor-midi-texto 2>/tmp/bandeja/app.err &
+app=$!
+icon=
+while (($(now_ms) - started < 30000)); do
+    icon=$(docked_icons | head -n 1)
+    [[ -n $icon ]] && break
+    kill -0 "$app" 2>/dev/null || break
+    sleep 0.01
+done
+[[ -n $icon ]] || { cat /tmp/bandeja/app.err; echo "the icon did not dock in the tray within 30 s"; exit 1; }
+echo "docked: window $icon after $(($(now_ms) - started)) ms"
+kill -TERM "$app"
+wait "$app"
+status=$?
+[[ -s /tmp/bandeja/app.err ]] && { echo "the application's standard error:"; cat /tmp/bandeja/app.err; }
+[[ $status -eq 0 ]] || { echo "after SIGTERM the exit status is $status"; exit 1; }
+echo "SIGTERM: status 0"
+EOF
+    local status=$?
+    detail=$(grep -E '^docked:' "$log" | sed 's/^docked: /icon docked as /')
+    [[ $status -eq 0 ]] && detail+=", SIGTERM ends it with status 0"
+    return $status
+}
+run_step "quenlitor-midi-texto docks in trayer under Xvfb" step_tray
+
+# --- 6. Purge: none of the package's files, and nothing else of its name, is left.
+step_purge() {
+    in_system 300 apt-get "${apt_options[@]}" purge -y "$package" || return 1
+    in_system 30 dpkg-query -W -f='${Status}\n' "$package" 2>/dev/null | grep -q 'install ok' && return 1
+    local left=() path
+    while read -r path; do
+        [[ -e $system/$path || -L $system/$path ]] && left+=("$path")
+    done < <(dpkg-deb --fsys-tarfile "$deb" | tar -t | sed -n 's|^\./|/|; /[^/]$/p')
+    # The application ran with its home and runtime folders under /tmp; the rest must be clean.
+    while read -r path; do
+        left+=("${path#"$system"}")
+    done < <(find "$system" -xdev -path "$system/tmp" -prune -o -name '*quenlitor*' -print)
+    in_system 120 apt-get "${apt_options[@]}" autoclean >/dev/null
+    if ((${#left[@]} > 0)); then
+        printf 'left behind: %s\n' "${left[@]}"
+        detail="${#left[@]} files left behind"
+        return 1
+    fi
+    detail="no file of it left"
+}
+run_step "apt-get purge $package" step_purge
+
+# Removing the test system is part of the time a run takes.
+cleanup
+trap - EXIT
+echo "package-test: all steps passed in $(seconds $(($(now_ms) - test_started)))"
