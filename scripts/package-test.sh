@@ -2,15 +2,16 @@
 # The Debian package on a system that has never seen the project: builds the package (the
 # `package` workflow preset) and checks it with lintian; makes a minimal Debian 12 system with
 # debootstrap; installs the package there with apt, which fetches every dependency from Debian's
-# archive as on a user's machine; runs the tool and looks up its manual page; starts the tray
-# application under Xvfb with trayer as the tray host, checks that its icon docks and that
-# SIGTERM ends it with status 0; purges the package and checks that none of its files is left.
-# Prints a PASS or FAIL line per step with the time it took.
+# archive as on a user's machine; asks both programs for --version, runs the tool and looks up
+# the manual pages; starts the tray application under Xvfb with trayer as the tray host, checks
+# that its icon docks and that SIGTERM ends it with status 0; purges the package and checks that
+# none of its files is left. Prints a PASS or FAIL line per step with the time it took.
 #
 # Usage: scripts/package-test.sh   (as root: debootstrap, chroot and mounts need it)
 # Needs: debootstrap lintian dpkg-dev wget and the build's packages; scripts/bootstrap.sh --ci
-# installs them. The test system runs in a mount and process namespace of its own (unshare), so
-# its mounts and processes end with it, whatever the outcome.
+# installs them. The test and each command in the test system run in mount (and process)
+# namespaces of their own (unshare), so that their mounts and processes end with them, whatever
+# the outcome.
 #
 # Cache, outside the checkout: $QUENLITOR_PACKAGE_CACHE, else /var/cache/quenlitor-package-test.
 # It keeps the debootstrapped system (made again after 30 days) and apt's package lists and
@@ -39,12 +40,25 @@ for tool in cmake cpack debootstrap lintian dpkg-deb dpkg-shlibdeps unshare chro
     command -v "$tool" >/dev/null || fail_early "$tool is missing; run scripts/bootstrap.sh --ci"
 done
 
+# The whole test runs in a mount namespace of its own: whatever it mounts goes away with it,
+# however it ends.
+if [[ ${QUENLITOR_PACKAGE_TEST_NAMESPACE:-} != 1 ]]; then
+    QUENLITOR_PACKAGE_TEST_NAMESPACE=1 exec unshare --mount --propagation private -- "$BASH" "$0" "$@"
+fi
+
 work=$(mktemp -d /var/tmp/quenlitor-package-test.XXXXXX) || exit 1
 system=$work/system
 log=$work/step.log
+mkdir "$system" || exit 1
+# The test system is thrown away: in memory when there is room (about 0.8 GB), it is written and
+# removed many times faster than on disk.
+if (($(awk '/^MemAvailable:/ {print $2}' /proc/meminfo) > 3 * 1024 * 1024)); then
+    mount -t tmpfs -o size=2g,mode=0755 quenlitor-package-test "$system" || exit 1
+fi
 cleanup() {
-    # The test system's mounts lived in its own namespace: these are plain folders by now, and
-    # --one-file-system keeps rm out of anything still mounted all the same.
+    umount "$system" 2>/dev/null
+    # The test system's own mounts lived in namespaces of their own: these are plain folders by
+    # now, and --one-file-system keeps rm out of anything still mounted all the same.
     rm -rf --one-file-system "$work"
 }
 trap cleanup EXIT
@@ -60,9 +74,11 @@ run_step() {
         echo "PASS $name ($(seconds $(($(now_ms) - started))))${detail:+: $detail}"
     else
         echo "FAIL $name ($(seconds $(($(now_ms) - started))))${detail:+: $detail}"
-        echo "--- the last lines of its output:"
-        tail -n 40 "$log"
-        echo "---"
+        if [[ -s $log ]]; then
+            echo "--- the last lines of its output:"
+            tail -n 40 "$log"
+            echo "---"
+        fi
         echo "package-test: failed after $(seconds $(($(now_ms) - test_started)))"
         exit 1
     fi
@@ -131,7 +147,7 @@ step_system() {
             mv "$base.new" "$base" && touch "$base.done" || return 1
         fi
     fi
-    cp -a "$base" "$system" || return 1
+    cp -a "$base/." "$system/" || return 1
     cp /etc/resolv.conf "$system/etc/resolv.conf"
     # Main, updates and security, as a Debian 12 installation has them.
     printf 'deb %s %s main\ndeb %s %s-updates main\ndeb %s %s-security main\n' \
