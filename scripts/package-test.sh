@@ -85,11 +85,19 @@ run_step() {
 }
 
 # Runs a command in the test system as root, bounded by $1 seconds, with a clean environment,
-# /proc, /dev, and apt's lists and downloaded packages from the cache.
+# /proc, /dev, and apt's lists and downloaded packages from the cache. With --offline first, the
+# command also gets a network namespace of its own: no network, and X servers of its own, since
+# an X server's abstract socket (@/tmp/.X11-unix/X0) is shared by every chroot in a network
+# namespace and a client would reach the machine's display :0 rather than the test's.
 in_system() {
+    local network=()
+    if [[ $1 == --offline ]]; then
+        network=(--net)
+        shift
+    fi
     local limit=$1
     shift
-    timeout --kill-after=10 "$limit" unshare --mount --pid --fork --kill-child -- /bin/bash -c '
+    timeout --kill-after=10 "$limit" unshare "${network[@]}" --mount --pid --fork --kill-child -- /bin/bash -c '
         set -e
         system=$1 cache=$2
         shift 2
@@ -183,22 +191,22 @@ run_step "test tools in the system (man-db xvfb trayer xdotool x11-utils)" step_
 
 step_commands() {
     local out
-    out=$(in_system 30 quenlitor-tokens --version) || return 1
+    out=$(in_system --offline 30 quenlitor-tokens --version) || return 1
     echo "quenlitor-tokens --version: $out"
     [[ $out == "quenlitor-tokens $version" ]] || { echo "expected: quenlitor-tokens $version"; return 1; }
-    out=$(in_system 30 quenlitor-midi-texto --version) || return 1
+    out=$(in_system --offline 30 quenlitor-midi-texto --version) || return 1
     echo "quenlitor-midi-texto --version: $out"
     [[ $out == "quenlitor-midi-texto $version" ]] || { echo "expected: quenlitor-midi-texto $version"; return 1; }
     # The source tree the tool was built from is not in this system: the dictionary it finds is
     # the installed one.
-    out=$(in_system 30 quenlitor-tokens token 60 64 67 71) || return 1
+    out=$(in_system --offline 30 quenlitor-tokens token 60 64 67 71) || return 1
     echo "quenlitor-tokens token 60 64 67 71: $out"
     [[ $out == '"Cmaj7" C4 E G B .' ]] || { echo 'expected: "Cmaj7" C4 E G B .'; return 1; }
-    out=$(in_system 30 quenlitor-tokens check-dictionary) || return 1
+    out=$(in_system --offline 30 quenlitor-tokens check-dictionary) || return 1
     echo "quenlitor-tokens check-dictionary: $out"
     [[ $out =~ ^[1-9][0-9]*$ ]] || return 1
     local pages
-    pages=$(in_system 30 man -w quenlitor-tokens quenlitor-midi-texto) || return 1
+    pages=$(in_system --offline 30 man -w quenlitor-tokens quenlitor-midi-texto) || return 1
     echo "man -w: $pages"
     [[ $pages == $'/usr/share/man/man1/quenlitor-tokens.1.gz\n/usr/share/man/man1/quenlitor-midi-texto.1.gz' ]] || return 1
     detail="version $version, \"Cmaj7\" C4 E G B ., $out chords, both manual pages found"
@@ -211,22 +219,33 @@ step_tray() {
     # Everything started here ends with the namespace when the script does.
     # The waits are generous: the first program to start in the new system also fills the font
     # cache, and CI machines are shared.
-    in_system 120 /bin/bash -s <<'EOF'
+    in_system --offline 120 /bin/bash -s <<'EOF'
 set -u
 now_ms() { echo $(($(date +%s%N) / 1000000)); }
+# A zombie still answers kill -0: whether the process runs, as its state says.
+running() { [[ -r /proc/$1/stat ]] && ! awk '{exit $3 != "Z"}' "/proc/$1/stat" 2>/dev/null; }
 mkdir -p /tmp/bandeja/home /tmp/bandeja/runtime && chmod 0700 /tmp/bandeja/runtime
 Xvfb -displayfd 3 -screen 0 640x400x24 -nolisten tcp 3>/tmp/bandeja/display 2>/tmp/bandeja/xvfb.err &
 for _ in $(seq 100); do [[ -s /tmp/bandeja/display ]] && break; sleep 0.05; done
 [[ -s /tmp/bandeja/display ]] || { cat /tmp/bandeja/xvfb.err; echo "Xvfb did not start"; exit 1; }
 export DISPLAY=:$(head -n 1 /tmp/bandeja/display) HOME=/tmp/bandeja/home XDG_RUNTIME_DIR=/tmp/bandeja/runtime
-trayer --edge top --align right --widthtype pixel --width 160 --height 24 --SetDockType true >/dev/null 2>&1 &
+# Now and then trayer says it "cannot open display" a few milliseconds after it starts, although
+# the server answers everyone else then and later: it is started again, up to three times.
 panel=
-for _ in $(seq 600); do
-    panel=$(xdotool search --classname '^panel$' 2>/dev/null | head -n 1)
-    [[ -n $panel ]] && break
-    sleep 0.05
+for attempt in 1 2 3; do
+    trayer --edge top --align right --widthtype pixel --width 160 --height 24 --SetDockType true \
+        >/tmp/bandeja/trayer.log 2>&1 &
+    trayer=$!
+    for _ in $(seq 200); do
+        panel=$(xdotool search --classname '^panel$' 2>/dev/null | head -n 1)
+        [[ -n $panel ]] && break 2
+        running "$trayer" || break
+        sleep 0.05
+    done
+    echo "trayer, attempt $attempt: $(tr '\n' ' ' </tmp/bandeja/trayer.log)"
+    kill "$trayer" 2>/dev/null
 done
-[[ -n $panel ]] || { echo "trayer did not show its panel within 30 s"; exit 1; }
+[[ -n $panel ]] || { echo "trayer did not show its panel"; exit 1; }
 docked_icons() {
     xwininfo -tree -id "$panel" 2>/dev/null | awk '/"quenlitor-midi-texto": \(.* 22x22\+/ {print $1}'
 }
@@ -237,7 +256,7 @@ icon=
 while (($(now_ms) - started < 30000)); do
     icon=$(docked_icons | head -n 1)
     [[ -n $icon ]] && break
-    kill -0 "$app" 2>/dev/null || break
+    running "$app" || break
     sleep 0.01
 done
 [[ -n $icon ]] || { cat /tmp/bandeja/app.err; echo "the icon did not dock in the tray within 30 s"; exit 1; }
