@@ -102,12 +102,17 @@ JsonSettingsStore::Contents JsonSettingsStore::readContents(const std::filesyste
     if (!std::filesystem::exists(path, error) && !error) {
         return contents;
     }
+    // Two settings take a few dozen bytes: a file beyond this is no settings file of ours, and is
+    // never read whole into memory.
+    constexpr std::uintmax_t sizeLimit = 1 << 20;
     std::ifstream file(path, std::ios::binary);
     std::string text;
     if (file) {
-        text.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+        text.resize(sizeLimit + 1);
+        file.read(text.data(), static_cast<std::streamsize>(text.size()));
+        text.resize(static_cast<std::size_t>(file.gcount()));
     }
-    if (!file || file.bad()) {
+    if (file.bad() || text.size() > sizeLimit || (!file && !file.eof())) {
         contents.damaged = true;
         return contents;
     }
