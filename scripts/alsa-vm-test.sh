@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Tests the ALSA binding against a real kernel sequencer: boots Debian's packaged kernel under
 # qemu (software emulation, no device of this machine needed) with an initramfs holding static
-# busybox, the sound modules, alsa-binding-check and its libraries, loads the sequencer, a
-# "Midi Through" port and a virtual MIDI card, runs the check and powers off. The verdict comes
+# busybox, the sound modules, ALSASequencerTests and its libraries, loads the sequencer, a
+# "Midi Through" port and a virtual MIDI card, runs the tests and powers off. The verdict comes
 # from the markers on the serial console: qemu exits 0 even after a kernel panic.
 #
 # Usage: scripts/alsa-vm-test.sh [BUILD_DIR]   (default build/dev, configured already)
@@ -29,8 +29,8 @@ done
 ldd "$(command -v busybox)" >/dev/null 2>&1 && die "busybox is not the static build; install busybox-static"
 
 # The test program, as the build tree has it.
-cmake --build "$build" --target alsa-binding-check quenlitor-tokens || die "could not build alsa-binding-check in $build"
-check=$build/bin/alsa-binding-check
+cmake --build "$build" --target ALSASequencerTests quenlitor-tokens || die "could not build ALSASequencerTests in $build"
+check=$build/bin/ALSASequencerTests
 cli=$build/bin/quenlitor-tokens
 [[ -x $check && -x $cli ]] || die "$check or $cli was not built"
 
@@ -104,7 +104,7 @@ done
 grep -q '^snd-seq.ko' "$rootfs/modules/order" || die "modprobe found no snd-seq in $tree"
 
 cp "$(command -v busybox)" "$rootfs/bin/busybox"
-strip --strip-debug -o "$rootfs/bin/alsa-binding-check" "$check"
+strip --strip-debug -o "$rootfs/bin/ALSASequencerTests" "$check"
 strip --strip-debug -o "$rootfs/bin/quenlitor-tokens" "$cli"
 # The loader and every library the programs need, where the loader looks for them.
 while read -r library; do
@@ -129,8 +129,11 @@ while read -r module parameters; do
 done </modules/order
 ls /dev/snd | tr '\n' ' '
 echo
-HOME=/tmp /bin/alsa-binding-check --expect-virmidi
-echo "ALSA-VM check exit $?"
+# Every test must run here: one skipped means no sequencer or no virtual MIDI card.
+HOME=/tmp /bin/ALSASequencerTests --gtest_color=no >/tmp/tests 2>&1
+status=$?
+sed 's/^/ALSA-TEST /' /tmp/tests
+echo "ALSA-VM tests exit $status"
 # The command-line tool lists the sources through the same service.
 HOME=/tmp /bin/quenlitor-tokens listen --list >/tmp/sources
 echo "ALSA-VM listen exit $?"
@@ -150,17 +153,17 @@ qemu_status=$?
 set -e
 finished=$(date +%s)
 
-tr -d '\r' <"$log" | grep -E '^(ALSA-CHECK|ALSA-VM|ALSA-LIST)' || true
+tr -d '\r' <"$log" | grep -E '^(ALSA-TEST|ALSA-VM|ALSA-LIST)' || true
 echo "alsa-vm-test: prepared in $((prepared - started))s, virtual machine ran $((finished - prepared))s"
 verdict=
 if [[ $qemu_status -eq 124 ]]; then
   verdict="the virtual machine did not finish within ${timeout_seconds}s"
-elif grep -q 'ALSA-CHECK FAIL' "$log"; then
-  verdict="checks failed"
-elif ! grep -q 'ALSA-CHECK DONE ok' "$log"; then
-  verdict="the checks did not finish (kernel panic, crash or skip?)"
-elif ! grep -q 'ALSA-VM check exit 0' "$log"; then
-  verdict="alsa-binding-check exited with an error"
+elif ! grep -q 'ALSA-VM tests exit' "$log"; then
+  verdict="the tests did not finish (kernel panic or crash?)"
+elif ! grep -q 'ALSA-VM tests exit 0' "$log" || ! grep -q '^ALSA-TEST \[  PASSED  \]' "$log"; then
+  verdict="tests failed"
+elif grep -q '^ALSA-TEST \[  SKIPPED \]' "$log"; then
+  verdict="tests were skipped"
 elif ! grep -q 'ALSA-VM listen exit 0' "$log" || ! tr -d '\r' <"$log" | grep -qP '^ALSA-LIST -?\d+\tconectada\t'; then
   verdict="quenlitor-tokens listen --list failed or listed no connected source"
 fi

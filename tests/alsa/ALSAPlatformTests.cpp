@@ -115,7 +115,7 @@ TEST(ALSAMIDIPlatform, OperationsWithoutAClientFailWithStatuses) {
 
 TEST(ALSAMIDIPlatform, MissingSequencerIsReportedInSpanish) {
     if (::access("/dev/snd/seq", F_OK) == 0) {
-        GTEST_SKIP() << "this machine has a sequencer; alsa-binding-check covers it";
+        GTEST_SKIP() << "this machine has a sequencer; ALSASequencerTests covers it";
     }
     auto platform = std::make_shared<ALSAMIDIPlatform>();
     auto queue = std::make_shared<memory::MemoryMainQueue>();
