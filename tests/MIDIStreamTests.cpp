@@ -22,7 +22,8 @@ struct DecodeCase {
 
 TEST(MIDIStreamDecoder, DecodesEachKindOfInput) {
     const DecodeCase cases[] = {
-        {"worked example", {0x90, 0x3C, 0x64, 0x40, 0x00, 0xF8, 0xB0, 0x7B, 0x00, 0xFF},
+        {"note, running-status release, clock, all notes off, reset",
+         {0x90, 0x3C, 0x64, 0x40, 0x00, 0xF8, 0xB0, 0x7B, 0x00, 0xFF},
          {on(60, 0), off(64, 0), MIDIMessage::allNotesOff(0), MIDIMessage::reset()}},
         {"channels count from 0", {0x9F, 0x30, 0x7F}, {on(48, 15)}},
         {"running status", {0x90, 0x3C, 0x64, 0x3E, 0x64}, {on(60, 0), on(62, 0)}},
@@ -56,23 +57,7 @@ TEST(MIDIStreamDecoder, DecodesEachKindOfInput) {
     }
 }
 
-TEST(MIDIStreamDecoder, MessageSplitAcrossCallsIsDecodedOnce) {
-    MIDIStreamDecoder decoder;
-    EXPECT_EQ(decoder.decode(Bytes{0x90, 0x3C}), Messages{});
-    EXPECT_EQ(decoder.decode(Bytes{0x64}), Messages{on(60, 0)});
-    // Running status carries over to the next delivery too.
-    EXPECT_EQ(decoder.decode(Bytes{0x3C}), Messages{});
-    EXPECT_EQ(decoder.decode(Bytes{0x00}), Messages{off(60, 0)});
-}
-
-TEST(MIDIStreamDecoder, EmptyInputAndResetLeaveKnownStates) {
-    MIDIStreamDecoder decoder;
-    decoder.decode(Bytes{0x90, 0x3C});
-    const MIDIStreamDecoder before = decoder;
-    EXPECT_EQ(decoder.decode(Bytes{}), Messages{});
-    EXPECT_EQ(decoder, before);
-    EXPECT_NE(decoder, MIDIStreamDecoder{});
-
+TEST(MIDIStreamDecoder, ResetAndSystemBytesLeaveAFreshDecoder) {
     for (const std::uint8_t back : Bytes{0xFF, 0xF1, 0xF6, 0xF7}) {
         MIDIStreamDecoder d;
         d.decode(Bytes{0xF0, 0x01});
@@ -89,6 +74,7 @@ TEST(MIDIStreamDecoder, EmptyInputAndResetLeaveKnownStates) {
     }
 }
 
+// Messages split across calls, running status carried over and empty calls included.
 TEST(MIDIStreamDecoder, CuttingTheStreamAnywhereGivesTheSameMessages) {
     std::mt19937 random(7);
     std::uniform_int_distribution<int> anyByte(0, 255);
@@ -113,84 +99,56 @@ TEST(MIDIStreamDecoder, CuttingTheStreamAnywhereGivesTheSameMessages) {
     }
 }
 
-TEST(MIDIMessage, ReadableFormAndEquality) {
-    EXPECT_EQ(toString(on(60, 0)), "noteOn 60 0");
-    EXPECT_EQ(toString(off(127, 15)), "noteOff 127 15");
-    EXPECT_EQ(toString(MIDIMessage::allNotesOff(9)), "allNotesOff 9");
-    EXPECT_EQ(toString(MIDIMessage::reset()), "reset");
-    EXPECT_NE(on(60, 0), off(60, 0));
-    EXPECT_NE(on(60, 0), on(60, 1));
-    EXPECT_NE(MIDIMessage::allNotesOff(0), MIDIMessage::reset());
-}
-
-// Feeds (message, source) pairs and returns what each call gave back.
-std::vector<std::optional<Notes>> feed(CaptureSession& session, const std::vector<std::pair<MIDIMessage, std::uint32_t>>& input) {
-    std::vector<std::optional<Notes>> results;
-    for (const auto& [message, source] : input) {
-        results.push_back(session.receive(message, source));
-    }
-    return results;
-}
-
-TEST(CaptureSession, GestureEndsWhenTheLastKeyIsReleased) {
-    CaptureSession session;
-    const auto results = feed(session, {{on(60, 0), 0}, {on(64, 0), 0}, {off(60, 0), 0}, {on(67, 0), 0}, {off(64, 0), 0}, {off(67, 0), 0}});
-    for (std::size_t i = 0; i < 5; ++i) {
-        EXPECT_FALSE(results[i]) << "message " << i;
-    }
-    EXPECT_EQ(results[5], Notes({60, 64, 67}));
-    EXPECT_EQ(session, CaptureSession{});
-}
-
-TEST(CaptureSession, NotesComeBackAscendingAndOnce) {
-    CaptureSession session;
-    EXPECT_EQ(feed(session, {{on(62, 0), 0}, {on(60, 0), 0}, {off(62, 0), 0}, {off(60, 0), 0}}).back(), Notes({60, 62}));
-    EXPECT_EQ(feed(session, {{on(60, 0), 0}, {on(60, 0), 0}, {off(60, 0), 0}}).back(), Notes({60}));
-}
-
-TEST(CaptureSession, SameNoteOnTwoChannelsOrSourcesIsTwoKeys) {
-    CaptureSession session;
-    feed(session, {{on(60, 0), 1}, {on(60, 1), 1}});
-    EXPECT_FALSE(session.receive(off(60, 0), 1));
-    EXPECT_EQ(session.heldNotes(), Notes({60}));
-    EXPECT_EQ(session.receive(off(60, 1), 1), Notes({60}));
-
-    feed(session, {{on(60, 0), 1}, {on(60, 0), 2}});
-    EXPECT_FALSE(session.receive(off(60, 0), 1));
-    EXPECT_EQ(session.receive(off(60, 0), 2), Notes({60}));
-}
-
-TEST(CaptureSession, ReleaseOfAKeyNeverPressedChangesNothing) {
-    CaptureSession session;
-    EXPECT_FALSE(session.receive(off(60, 0), 0));
-    EXPECT_EQ(session, CaptureSession{});
-
-    session.receive(on(60, 0), 1);
-    const CaptureSession during = session;
-    EXPECT_FALSE(session.receive(off(60, 1), 1)); // other channel
-    EXPECT_FALSE(session.receive(off(60, 0), 2)); // other source
-    EXPECT_EQ(session, during);
-}
-
-TEST(CaptureSession, CancelsForgetEverythingOnEveryChannel) {
-    for (const MIDIMessage cancel : {MIDIMessage::allNotesOff(9), MIDIMessage::reset()}) {
-        SCOPED_TRACE(toString(cancel));
+// Each row is one session fed in order; a gesture is the return of the message that ended it.
+TEST(CaptureSession, GestureEndsWhenTheLastHeldKeyIsReleased) {
+    struct Input {
+        MIDIMessage message;
+        std::uint32_t source;
+    };
+    struct Row {
+        const char* what;
+        std::vector<Input> input;
+        std::vector<Notes> gestures;
+        Notes held;
+        Notes captured;
+    };
+    const auto allOff = MIDIMessage::allNotesOff(9);
+    const auto reset = MIDIMessage::reset();
+    const Row rows[] = {
+        {"last release ends it",
+         {{on(60, 0), 0}, {on(64, 0), 0}, {off(60, 0), 0}, {on(67, 0), 0}, {off(64, 0), 0}, {off(67, 0), 0}},
+         {{60, 64, 67}}, {}, {}},
+        {"ascending, each note once",
+         {{on(62, 0), 0}, {on(60, 0), 0}, {off(62, 0), 0}, {off(60, 0), 0}, {on(60, 0), 0}, {on(60, 0), 0}, {off(60, 0), 0}},
+         {{60, 62}, {60}}, {}, {}},
+        {"same note on two channels is two keys", {{on(60, 0), 1}, {on(60, 1), 1}, {off(60, 0), 1}}, {}, {60}, {60}},
+        {"same note from two sources is two keys", {{on(60, 0), 1}, {on(60, 0), 2}, {off(60, 0), 1}, {off(60, 0), 2}},
+         {{60}}, {}, {}},
+        {"a release of a key never pressed is ignored",
+         {{off(61, 0), 0}, {on(60, 0), 1}, {off(60, 1), 1}, {off(60, 0), 2}}, {}, {60}, {60}},
+        {"all notes off forgets every channel", {{on(72, 0), 1}, {on(48, 3), 2}, {allOff, 5}, {off(48, 3), 2}}, {}, {}, {}},
+        {"reset forgets every channel", {{on(72, 0), 1}, {on(48, 3), 2}, {reset, 5}, {off(48, 3), 2}}, {}, {}, {}},
+        {"held notes distinct, captured keeps released ones",
+         {{on(64, 0), 1}, {on(64, 3), 1}, {on(60, 0), 2}, {on(67, 0), 1}, {off(67, 0), 1}}, {}, {60, 64}, {60, 64, 67}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
         CaptureSession session;
-        feed(session, {{on(72, 0), 1}, {on(48, 3), 2}});
-        EXPECT_FALSE(session.receive(cancel, 5));
-        EXPECT_TRUE(session.heldNotes().empty());
-        EXPECT_TRUE(session.capturedNotes().empty());
-        EXPECT_FALSE(session.receive(off(48, 3), 2));
+        std::vector<Notes> gestures;
+        for (const auto& [message, source] : row.input) {
+            if (auto gesture = session.receive(message, source)) {
+                gestures.push_back(std::move(*gesture));
+            }
+        }
+        EXPECT_EQ(gestures, row.gestures);
+        EXPECT_EQ(session.heldNotes(), row.held);
+        EXPECT_EQ(session.capturedNotes(), row.captured);
+        if (row.held.empty()) {
+            EXPECT_EQ(session, CaptureSession{}) << "nothing of the gesture is left";
+        }
+        session.reset();
+        EXPECT_EQ(session, CaptureSession{});
     }
-}
-
-TEST(CaptureSession, HeldNotesAreDistinctAndCapturedKeepsReleasedNotes) {
-    CaptureSession session;
-    feed(session, {{on(64, 0), 1}, {on(64, 3), 1}, {on(60, 0), 2}, {on(67, 0), 1}, {off(67, 0), 1}});
-    EXPECT_EQ(session.heldNotes(), Notes({60, 64}));
-    EXPECT_EQ(session.capturedNotes(), Notes({60, 64, 67}));
-    session.reset();
-    EXPECT_EQ(session, CaptureSession{});
 }
 
 } // namespace
