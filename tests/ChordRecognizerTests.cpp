@@ -11,6 +11,7 @@
 #include <optional>
 #include <random>
 #include <set>
+#include <tuple>
 
 namespace quenlitor {
 namespace {
@@ -28,15 +29,20 @@ std::string dictionaryOf(const std::vector<ChordPattern>& patterns) {
     return json + "]}";
 }
 
-// The error that loading `json` fails with, or nothing (and a test failure) when it loads.
-std::optional<Error> loadError(std::string_view json) {
+// The error that `decode` fails with, or nothing (and a test failure) when it succeeds.
+template <typename Decode>
+std::optional<Error> errorOf(Decode decode) {
     try {
-        load(json);
+        decode();
     } catch (const Error& error) {
         return error;
     }
-    ADD_FAILURE() << "loaded: " << json;
+    ADD_FAILURE() << "decoded";
     return std::nullopt;
+}
+
+std::optional<Error> loadError(std::string_view json) {
+    return errorOf([&] { load(json); });
 }
 
 #define EXPECT_JSON_ERROR(json, expectedCode)                                                                          \
@@ -49,8 +55,8 @@ std::optional<Error> loadError(std::string_view json) {
         }                                                                                                              \
     } while (false)
 
-// The five-entry dictionary of the worked examples.
-std::vector<ChordPattern> workedPatterns() {
+// Major and minor triads, the sixth, the minor seventh and the major seventh.
+std::vector<ChordPattern> triadsSixthAndSevenths() {
     return {
         ChordPattern("", {0, 4, 7}, {}, false),      ChordPattern("m", {0, 3, 7}, {}, false),
         ChordPattern("6", {0, 4, 7, 9}, {}, false),  ChordPattern("m7", {0, 3, 7, 10}, {}, false),
@@ -113,21 +119,6 @@ TEST(ChordPattern, WholeNumbersWrittenAsRealsAreIntegers) {
               ChordPattern("", {4, 7}, {11}, false));
 }
 
-TEST(ChordPattern, IdentifierAndEquality) {
-    ChordPattern m7("m7", {0, 3, 7, 10}, {}, false);
-    EXPECT_EQ(m7.id(), "m7|0,3,7,10|");
-    EXPECT_EQ(ChordPattern("13", {10, 4, 9}, {7, 2, 5}, false).id(), "13|0,4,9,10|2,5,7");
-    EXPECT_EQ(ChordPattern("", {}, {}, false).id(), "|0|");
-
-    ChordPattern custom("m7", {0, 3, 7, 10}, {}, true);
-    EXPECT_EQ(custom.id(), m7.id());
-    EXPECT_NE(custom, m7);
-    custom.setIsCustom(false);
-    EXPECT_EQ(custom, m7);
-    EXPECT_NE(ChordPattern("m7", {0, 3, 7, 10}, {5}, false), m7);
-    EXPECT_NE(ChordPattern("min7", {0, 3, 7, 10}, {}, false), m7);
-}
-
 TEST(ChordPattern, WritesTheFourKeysInFileOrderAndReadsThemBack) {
     EXPECT_EQ(ChordPattern("", {7, 4}, {}, false).toJSON(),
               R"({"nombre":"","obligatorias":[0,4,7],"opcionales":[],"is_custom":false})");
@@ -141,12 +132,9 @@ TEST(ChordPattern, WritesTheFourKeysInFileOrderAndReadsThemBack) {
     EXPECT_NO_THROW(ChordPattern("\xff", {}, {}, false).toJSON());
 }
 
-TEST(ChordPattern, WrongTypesFail) {
-    struct Case {
-        const char* json;
-        long code;
-    };
-    const Case cases[] = {
+// An entry is decoded alike alone and in a dictionary, where one wrong entry fails the whole file.
+TEST(ChordPattern, WrongTypesFailAloneAndInADictionary) {
+    const std::pair<const char*, long> cases[] = {
         {R"({"nombre": 7})", 302},
         {R"({"nombre": ["m"]})", 302},
         {R"({"is_custom": 1})", 302},
@@ -164,15 +152,14 @@ TEST(ChordPattern, WrongTypesFail) {
         {R"({"nombre": "m7")", 101},
         {"", 101},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.json);
-        try {
-            ChordPattern::fromJSON(c.json);
-            ADD_FAILURE() << "decoded";
-        } catch (const Error& error) {
-            EXPECT_EQ(error.domain(), "JSON");
-            EXPECT_EQ(error.code(), c.code);
+    const std::string good = R"({"nombre": "m", "obligatorias": [0, 3, 7], "opcionales": [], "is_custom": false})";
+    for (const auto& [entry, code] : cases) {
+        SCOPED_TRACE(entry);
+        if (const auto alone = errorOf([&] { ChordPattern::fromJSON(entry); })) {
+            EXPECT_EQ(alone->domain(), "JSON");
+            EXPECT_EQ(alone->code(), code);
         }
+        EXPECT_JSON_ERROR(R"({"chords": [)" + good + "," + entry + "," + good + "]}", code);
     }
 }
 
@@ -254,15 +241,6 @@ TEST(ChordRecognizer, NamesWithControlCharactersAreRefused) {
     EXPECT_NO_THROW(load(R"({"chords": [{"nombre": "ø7 Δ °7 \u2013 \u202f"}]})"));
 }
 
-TEST(ChordRecognizer, OneWrongEntryFailsTheWholeFile) {
-    const std::string good = R"({"nombre": "m", "obligatorias": [0, 3, 7], "opcionales": [], "is_custom": false})";
-    for (const char* bad : {R"({"nombre": 3})", R"({"is_custom": 1})", R"({"obligatorias": [0, "3"]})",
-                            R"({"opcionales": [0.5]})"}) {
-        SCOPED_TRACE(bad);
-        EXPECT_JSON_ERROR(R"({"chords": [)" + good + "," + bad + "," + good + "]}", 302);
-    }
-}
-
 TEST(ChordRecognizer, KeepsEveryEntryInFileOrder) {
     const std::string json = R"({"comment": "acordes", "chords": [
         {"nombre": "m", "obligatorias": [3, 7], "color": "azul"},
@@ -293,12 +271,12 @@ TEST(ChordRecognizer, NoteNamesAndPitchClasses) {
     }
 }
 
-TEST(ChordAnalysis, WorkedExamples) {
+TEST(ChordAnalysis, SharedNotesGiveAlternativesAndInversionsASlashBass) {
     struct Case {
         Notes notes;
         ChordAnalysis expected;
     };
-    const auto recognizer = load(dictionaryOf(workedPatterns()));
+    const auto recognizer = load(dictionaryOf(triadsSixthAndSevenths()));
     const Case cases[] = {
         {{57, 60, 64, 67}, chord("Am7", {"C6"}, 9, 9, "m7", {0, 3, 7, 10})},
         {{64, 67, 72}, chord("C/E", {}, 0, 4, "", {0, 4, 7})},
@@ -312,19 +290,19 @@ TEST(ChordAnalysis, WorkedExamples) {
 }
 
 TEST(ChordAnalysis, CustomEntriesRankFirstButRootPositionStaysPrincipal) {
-    auto patterns = workedPatterns();
+    auto patterns = triadsSixthAndSevenths();
     patterns[3].setIsCustom(true);
     EXPECT_EQ(load(dictionaryOf(patterns))->analyze(Notes{64, 67, 69, 72}),
               chord("Am7/E", {"C6"}, 9, 4, "m7", {0, 3, 7, 10}));
 
-    patterns = workedPatterns();
+    patterns = triadsSixthAndSevenths();
     patterns[2].setIsCustom(true);
     EXPECT_EQ(load(dictionaryOf(patterns))->analyze(Notes{57, 60, 64, 67}),
               chord("Am7", {"C6"}, 9, 9, "m7", {0, 3, 7, 10}));
 }
 
 TEST(ChordAnalysis, NothingRecognisedIsEmpty) {
-    const auto recognizer = load(dictionaryOf(workedPatterns()));
+    const auto recognizer = load(dictionaryOf(triadsSixthAndSevenths()));
     for (const Notes& notes :
          {Notes{}, Notes{60}, Notes{60, 60, 60}, Notes{60, 72}, Notes{60, 61, 62}, Notes{60, 64}}) {
         SCOPED_TRACE(testing::PrintToString(notes));
@@ -438,7 +416,7 @@ TEST(ChordAnalysis, SlashBassOnlyForAThirdFifthOrSeventhBelow) {
 }
 
 TEST(ChordAnalysis, NotesOfAnyIntegerReduceByFloorModulo) {
-    const auto recognizer = load(dictionaryOf(workedPatterns()));
+    const auto recognizer = load(dictionaryOf(triadsSixthAndSevenths()));
     EXPECT_EQ(recognizer->analyze(Notes{-1, 3, 6}), chord("B", {}, 11, 11, "", {0, 4, 7}));
     constexpr auto minimum = std::numeric_limits<std::ptrdiff_t>::min();
     constexpr auto maximum = std::numeric_limits<std::ptrdiff_t>::max();
@@ -542,20 +520,15 @@ private:
         return icu::Normalizer2::getNFCInstance(status)->normalize(icu::UnicodeString::fromUTF8(text), status);
     }
 
+    // The six keys: custom first, root position, more required intervals, more optional ones
+    // played, the smaller composed name, discovery order.
     bool before(const Match& a, const Match& b) const {
-        const ChordPattern& p = m_patterns[a.index];
-        const ChordPattern& q = m_patterns[b.index];
-        if (p.isCustom() != q.isCustom()) {
-            return p.isCustom();
-        }
-        if (a.bassIsRoot != b.bassIsRoot) {
-            return a.bassIsRoot;
-        }
-        if (p.required().size() != q.required().size()) {
-            return p.required().size() > q.required().size();
-        }
-        if (a.optionalPlayed != b.optionalPlayed) {
-            return a.optionalPlayed > b.optionalPlayed;
+        const auto key = [&](const Match& match) {
+            const ChordPattern& pattern = m_patterns[match.index];
+            return std::tuple(!pattern.isCustom(), !match.bassIsRoot, -std::ssize(pattern.required()), -match.optionalPlayed);
+        };
+        if (key(a) != key(b)) {
+            return key(a) < key(b);
         }
         if (const int order = m_composedNames[a.index].compareCodePointOrder(m_composedNames[b.index]); order != 0) {
             return order < 0;
@@ -633,30 +606,6 @@ TEST(ChordAnalysis, AgreesWithThePlainDefinitionOnRandomDictionaries) {
             ASSERT_EQ(analysis, reference(notes))
                 << testing::PrintToString(notes) << " with " << dictionaryOf(patterns);
         }
-    }
-}
-
-TEST(ChordAnalysis, NoteOrderRepetitionAndOctaveDoublingChangeNothing) {
-    const auto recognizer = load(dictionaryOf(workedPatterns()));
-    std::mt19937 engine(7);
-    for (int trial = 0; trial < 2000; ++trial) {
-        Notes notes;
-        for (int count = 2 + static_cast<int>(engine() % 4); count > 0; --count) {
-            notes.push_back(40 + static_cast<std::ptrdiff_t>(engine() % 40));
-        }
-        const ChordAnalysis analysis = recognizer->analyze(notes);
-        Notes shuffled = notes;
-        std::shuffle(shuffled.begin(), shuffled.end(), engine);
-        shuffled.push_back(shuffled.back());
-        ASSERT_EQ(recognizer->analyze(shuffled), analysis) << testing::PrintToString(notes);
-
-        const auto [lowest, highest] = std::minmax_element(notes.begin(), notes.end());
-        if (*lowest == *highest) {
-            continue;
-        }
-        Notes doubled = notes;
-        doubled.push_back(notes[engine() % notes.size()] + 12 * (1 + static_cast<std::ptrdiff_t>(engine() % 3)));
-        ASSERT_EQ(recognizer->analyze(doubled), analysis) << testing::PrintToString(doubled);
     }
 }
 
