@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numeric>
 #include <csignal>
 #include <thread>
 #include <vector>
@@ -140,51 +141,45 @@ TEST(QtStatusItem, MenuOpensFromTheTrayWithTheLabelAsItsName) {
     EXPECT_FALSE(menu->qmenu()->isVisible());
 }
 
-TEST(QtClipboard, WrittenTextReadsBackAndClearEmpties) {
+// On the offscreen platform a write is never refused: what can fail here is the text (UTF-8)
+// and the clipboard it goes to, the one Ctrl+V pastes from.
+TEST(QtClipboard, WritesTheTextPastedWithCtrlVAndClearEmptiesIt) {
     QtClipboard clipboard;
-    for (const std::string text : {"\"Cmaj7\" C4 E G B .", "“Bø7” B3 D4 F A .", "A0 .", ""}) {
-        SCOPED_TRACE(text);
-        clipboard.clearContents();
-        EXPECT_TRUE(clipboard.setString(text));
-        EXPECT_EQ(QGuiApplication::clipboard()->text(QClipboard::Clipboard).toStdString(), text);
-    }
+    EXPECT_TRUE(clipboard.setString("“Bø7” B3 D4 F A ."));
+    EXPECT_EQ(QGuiApplication::clipboard()->text(QClipboard::Clipboard), QStringLiteral("“Bø7” B3 D4 F A ."));
     clipboard.clearContents();
     EXPECT_TRUE(QGuiApplication::clipboard()->text(QClipboard::Clipboard).isEmpty());
 }
 
-TEST(QtMainQueue, TasksFromAnotherThreadRunOnTheGuiThreadInPostingOrder) {
+// Tasks run on the GUI thread in posting order, never inside post, whoever posts them; a task
+// posted by a task runs after those already queued.
+TEST(QtMainQueue, TasksRunLaterOnTheGuiThreadInPostingOrder) {
     QtMainQueue queue;
     constexpr int count = 2000;
     std::vector<int> ran;
     bool allOnGuiThread = true;
     QThread* const gui = QThread::currentThread();
-    std::thread poster([&] {
-        for (int index = 0; index < count; ++index) {
-            queue.post([&, index] {
-                allOnGuiThread = allOnGuiThread && QThread::currentThread() == gui;
-                ran.push_back(index);
-            });
-        }
-    });
-    poster.join();
-    ASSERT_TRUE(processEventsUntil([&] { return ran.size() == count; }));
-    EXPECT_TRUE(allOnGuiThread);
-    for (int index = 0; index < count; ++index) {
-        ASSERT_EQ(ran[static_cast<std::size_t>(index)], index);
-    }
-}
-
-TEST(QtMainQueue, TaskRunsLaterAfterThoseAlreadyQueued) {
-    QtMainQueue queue;
-    std::vector<std::string> ran;
+    const auto task = [&](int index) {
+        return [&, index] {
+            allOnGuiThread = allOnGuiThread && QThread::currentThread() == gui;
+            ran.push_back(index);
+        };
+    };
     queue.post([&] {
-        ran.push_back("primera");
-        queue.post([&] { ran.push_back("publicada por la primera"); });
+        ran.push_back(-1);
+        queue.post(task(count));
     });
-    queue.post([&] { ran.push_back("segunda"); });
-    EXPECT_TRUE(ran.empty()) << "post never runs the task before returning";
-    ASSERT_TRUE(processEventsUntil([&] { return ran.size() == 3; }));
-    EXPECT_EQ(ran, (std::vector<std::string>{"primera", "segunda", "publicada por la primera"}));
+    std::thread([&] {
+        for (int index = 0; index < count; ++index) {
+            queue.post(task(index));
+        }
+    }).join();
+    EXPECT_TRUE(ran.empty());
+    ASSERT_TRUE(processEventsUntil([&] { return ran.size() == count + 2; }));
+    EXPECT_TRUE(allOnGuiThread);
+    std::vector<int> expected(count + 2);
+    std::iota(expected.begin(), expected.end(), -1);
+    EXPECT_EQ(ran, expected);
 }
 
 // Records the callbacks; `onLaunch` runs inside the launch callback.
