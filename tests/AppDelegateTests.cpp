@@ -14,6 +14,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <numeric>
+
 namespace quenlitor {
 namespace {
 
@@ -26,9 +29,6 @@ constexpr std::string_view dictionary = R"({"chords": [
     {"nombre": "m", "obligatorias": [0, 3, 7]}
 ]})";
 
-// Notes as a keyboard sends them, press then release.
-std::vector<std::vector<std::uint8_t>> keyPress(std::uint8_t note) { return {{0x90, note, 100}}; }
-std::vector<std::vector<std::uint8_t>> keyRelease(std::uint8_t note) { return {{0x80, note, 0}}; }
 
 class AppDelegateTest : public ::testing::Test {
 protected:
@@ -43,6 +43,11 @@ protected:
 
     void SetUp() override { bundle->addResource("diccionario_acordes", "json", dictionary); }
 
+    // Launches with one keyboard, endpoint 7, as the only source.
+    void launchWithKeyboard() {
+        midi->setSources({{.endpoint = 7, .name = "Teclado", .uniqueID = {0, 42}}});
+        launch();
+    }
     void launch() {
         app = std::make_shared<AppDelegate>(platform::Desktop{application, std::make_shared<MemoryMenuFactory>(), clipboard,
                                                               settings, bundle, running, midi, queue});
@@ -58,21 +63,24 @@ protected:
     }
     std::string line(std::size_t index) const { return menu().itemAt(index)->title(); }
     std::shared_ptr<MemoryMenu> submenu(std::string_view title) const { return submenuOf(*item(title)); }
-    void play(std::uint32_t endpoint, std::initializer_list<std::uint8_t> notes) {
-        for (auto note : notes) {
-            midi->deliver(endpoint, keyPress(note));
-        }
-        for (auto note : notes) {
-            midi->deliver(endpoint, keyRelease(note));
-        }
+    // Keys as a keyboard sends them and the main thread takes them in: pressed, then released.
+    void press(std::uint32_t endpoint, std::uint8_t note) {
+        midi->deliver(endpoint, {{0x90, note, 100}});
         queue->runAll();
+    }
+    void release(std::uint32_t endpoint, std::uint8_t note) {
+        midi->deliver(endpoint, {{0x80, note, 0}});
+        queue->runAll();
+    }
+    void play(std::uint32_t endpoint, const std::vector<std::uint8_t>& notes) {
+        std::ranges::for_each(notes, [&](std::uint8_t note) { press(endpoint, note); });
+        std::ranges::for_each(notes, [&](std::uint8_t note) { release(endpoint, note); });
     }
     std::shared_ptr<MemoryStatusButton> button() const { return application->statusItems.at(0)->memoryButton(); }
 };
 
 TEST_F(AppDelegateTest, StartsWithItsStatusItemMenuAndServices) {
-    midi->setSources({{.endpoint = 7, .name = "Teclado", .uniqueID = {0, 42}}});
-    launch();
+    launchWithKeyboard();
     ASSERT_EQ(application->statusItems.size(), 1u);
     EXPECT_EQ(button()->symbol, "pianokeys");
     EXPECT_EQ(button()->title, " QK");
@@ -96,10 +104,8 @@ TEST_F(AppDelegateTest, StartsWithItsStatusItemMenuAndServices) {
 }
 
 TEST_F(AppDelegateTest, GestureReachesTheClipboardAndTheMenu) {
-    midi->setSources({{.endpoint = 7, .name = "Teclado", .uniqueID = {0, 42}}});
-    launch();
-    midi->deliver(7, keyPress(60));
-    queue->runAll();
+    launchWithKeyboard();
+    press(7, 60);
     EXPECT_EQ(line(2), "Tocando: C4");
     play(7, {57, 60, 64});
     EXPECT_EQ(clipboard->text(), "\"Am\" A3 C E .");
@@ -214,8 +220,7 @@ TEST_F(AppDelegateTest, DisabledSourcesAreNotConnectedAndTogglesWriteTheSetting)
     EXPECT_EQ(inputs->itemAt(2)->representedValue(), platform::RepresentedValue(std::int32_t{-7}));
 
     // Switching off a connected source drops it and resets the capture.
-    midi->deliver(1, keyPress(60));
-    queue->runAll();
+    press(1, 60);
     inputs->itemAt(0)->choose();
     EXPECT_EQ(app->disabledSources(), (std::set<std::int32_t>{5, -7}));
     EXPECT_EQ(app->midi()->connected(), std::set<std::uint32_t>{3});
@@ -278,7 +283,7 @@ TEST_F(AppDelegateTest, ListeningThatStoppedIsShownAndCanStartAgain) {
     EXPECT_EQ(line(1), "Escuchando · 1 entrada MIDI");
     EXPECT_EQ(menu().itemAt(1)->toolTip(), std::nullopt);
 
-    midi->deliver(1, keyPress(60));
+    midi->deliver(1, {{0x90, 60, 100}});
     midi->failReading(-5);
     queue->runAll();
     EXPECT_EQ(line(1), "No se pudo leer la entrada MIDI (-5).");
@@ -329,14 +334,12 @@ TEST_F(AppDelegateTest, MessagesRedrawOnlyWhatChanged) {
     play(1, {60, 64, 67});
     const auto entry = submenu("Últimos tokens")->itemAt(0);
     const int appearanceChanges = button()->appearanceChanges;
-    midi->deliver(1, keyPress(62));
-    queue->runAll();
+    press(1, 62);
     EXPECT_EQ(line(2), "Tocando: D4");
     EXPECT_EQ(submenu("Últimos tokens")->itemAt(0), entry);
     EXPECT_EQ(button()->appearanceChanges, appearanceChanges);
 
-    midi->deliver(1, keyRelease(62));
-    queue->runAll();
+    release(1, 62);
     EXPECT_EQ(submenu("Últimos tokens")->titles(), (std::vector<std::string>{"\"D4\" D4 .", "\"C\" C4 E G ."}));
     item("Pausar captura")->choose();
     EXPECT_TRUE(button()->appearsDisabled);
@@ -344,17 +347,11 @@ TEST_F(AppDelegateTest, MessagesRedrawOnlyWhatChanged) {
 }
 
 TEST_F(AppDelegateTest, LongTokensAreCutInTheMenuButKeptWhole) {
-    midi->setSources({{.endpoint = 7, .name = "Teclado", .uniqueID = {0, 42}}});
-    launch();
+    launchWithKeyboard();
     // All 88 keys at once: a token far longer than any menu line.
-    std::vector<std::uint8_t> keys;
-    for (std::uint8_t note = 21; note <= 108; ++note) {
-        midi->deliver(7, keyPress(note));
-    }
-    for (std::uint8_t note = 21; note <= 108; ++note) {
-        midi->deliver(7, keyRelease(note));
-    }
-    queue->runAll();
+    std::vector<std::uint8_t> keys(88);
+    std::iota(keys.begin(), keys.end(), std::uint8_t{21});
+    play(7, keys);
     const std::string text = app->controller()->history().at(0).text;
     ASSERT_GT(text.size(), 200u);
     EXPECT_EQ(line(4), text.substr(0, 88) + "…");
@@ -366,8 +363,7 @@ TEST_F(AppDelegateTest, LongTokensAreCutInTheMenuButKeptWhole) {
 }
 
 TEST_F(AppDelegateTest, RecentEntriesCopyTheNewestEqualText) {
-    midi->setSources({{.endpoint = 7, .name = "Teclado", .uniqueID = {0, 42}}});
-    launch();
+    launchWithKeyboard();
     play(7, {60});
     play(7, {62});
     play(7, {60});
@@ -386,9 +382,8 @@ TEST_F(AppDelegateTest, RecentEntriesCopyTheNewestEqualText) {
     EXPECT_EQ(clipboard->writeCount(), writes);
 }
 
-TEST_F(AppDelegateTest, PauseTitleAndResetCommands) {
-    midi->setSources({{.endpoint = 7, .name = "Teclado", .uniqueID = {0, 42}}});
-    launch();
+TEST_F(AppDelegateTest, PauseTitleResetAndQuitCommands) {
+    launchWithKeyboard();
     item("Pausar captura")->choose();
     EXPECT_TRUE(button()->appearsDisabled) << "dimmed at once, through the controller's change";
     EXPECT_EQ(line(2), "Captura en pausa");
@@ -405,16 +400,12 @@ TEST_F(AppDelegateTest, PauseTitleAndResetCommands) {
     play(7, {60, 64, 67});
     EXPECT_EQ(clipboard->text(), "C4 E G .");
 
-    midi->deliver(7, keyPress(60));
-    queue->runAll();
+    press(7, 60);
     item("Reiniciar notas retenidas")->choose();
     EXPECT_EQ(line(2), "Captura reiniciada.");
     EXPECT_TRUE(app->controller()->session().heldNotes().empty());
-}
 
-TEST_F(AppDelegateTest, QuittingStopsTheMIDIServiceOnce) {
-    midi->setSources({{.endpoint = 7, .name = "Teclado", .uniqueID = {0, 42}}});
-    launch();
+    // Quitting stops the MIDI service, once.
     item("Salir")->choose();
     application->terminate();
     EXPECT_EQ(application->terminateRequests, 2);

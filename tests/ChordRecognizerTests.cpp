@@ -119,15 +119,11 @@ TEST(ChordPattern, WholeNumbersWrittenAsRealsAreIntegers) {
               ChordPattern("", {4, 7}, {11}, false));
 }
 
-TEST(ChordPattern, WritesTheFourKeysInFileOrderAndReadsThemBack) {
+// Every test dictionary here is written with toJSON, and the dictionary fuzz target reads back
+// what it writes.
+TEST(ChordPattern, WritesTheFourKeysInFileOrder) {
     EXPECT_EQ(ChordPattern("", {7, 4}, {}, false).toJSON(),
               R"({"nombre":"","obligatorias":[0,4,7],"opcionales":[],"is_custom":false})");
-    for (const ChordPattern& pattern : {ChordPattern("Δ9(#11)", {2, 4, 6, 11}, {7}, true),
-                                        ChordPattern("a\"b\\c/", {}, {0}, false),
-                                        ChordPattern("ø", {-9, 6, 10}, {26}, false)}) {
-        SCOPED_TRACE(pattern.id());
-        EXPECT_EQ(ChordPattern::fromJSON(pattern.toJSON()), pattern);
-    }
     // A name that is not UTF-8 can be built from values; writing it must still work.
     EXPECT_NO_THROW(ChordPattern("\xff", {}, {}, false).toJSON());
 }
@@ -171,50 +167,37 @@ TEST(ChordRecognizer, EmptyDictionaryFailsWithItsOwnError) {
     EXPECT_EQ(error->description(), "El diccionario de acordes está vacío.");
 }
 
-TEST(ChordRecognizer, MalformedDocumentsFailWithTheJSONLibrarysError) {
-    struct Case {
-        const char* what;
-        std::string_view json;
-        long code;
+// The code is the JSON library's; the description, which the menu shows, says in Spanish what is
+// wrong and where (only its opening is checked where none is given).
+TEST(ChordRecognizer, MalformedDocumentsSayWhatAndWhere) {
+    const std::tuple<std::string_view, long, std::string_view> cases[] = {
+        {"", 101, "no es JSON válido (línea 1, columna 1)."},
+        {"{\n  \"chords\": [\n    {\"nombre\": \"\u00f1\" x", 101, "no es JSON válido (línea 3, columna 20)."},
+        {"chords", 101, ""},
+        {R"({"chords": [{"nombre": "m")", 101, ""},
+        {R"({"chords": [{}]} x)", 101, ""},
+        {"// acordes\n{\"chords\": [{}]}", 101, ""},  // comments are not JSON
+        {"{\"chords\": [{\"nombre\": \"\xC3\"}]}", 101, ""},  // a name that is not UTF-8
+        {"{}", 403, "no tiene la lista chords."},
+        {R"({"Chords": [{}]})", 403, ""},
+        {"[]", 304, "no es un objeto JSON con la lista chords."},
+        {R"([{"chords": []}])", 304, ""},
+        {"null", 304, ""},
+        {R"({"chords": 3})", 302, "tiene un valor de tipo incorrecto en chords."},
+        {R"({"chords": null})", 302, ""},
+        {R"({"chords": {"nombre": ""}})", 302, ""},
+        {R"({"chords": [{}, 3]})", 302, ""},
+        {R"({"chords": [{}, {"obligatorias": [0, 4, "7"]}]})", 302,
+         "tiene un valor de tipo incorrecto en chords[1].obligatorias[2]."},
+        {R"({"chords": [{"opcionales": [0.5]}]})", 302, "tiene un número que no es entero en chords[0].opcionales[0]."},
+        {R"({"chords": [{"opcionales": [1e30]}]})", 406, "tiene un número demasiado grande en chords[0].opcionales[0]."},
     };
-    const Case cases[] = {
-        {"no bytes", "", 101},
-        {"not JSON", "chords", 101},
-        {"cut short", R"({"chords": [{"nombre": "m")", 101},
-        {"trailing text", R"({"chords": [{}]} x)", 101},
-        {"comments are not JSON", "// acordes\n{\"chords\": [{}]}", 101},
-        {"name not UTF-8", "{\"chords\": [{\"nombre\": \"\xC3\"}]}", 101},
-        {"empty object", "{}", 403},
-        {"chords misspelt", R"({"Chords": [{}]})", 403},
-        {"top level array", R"([{"chords": []}])", 304},
-        {"top level null", "null", 304},
-        {"chords null", R"({"chords": null})", 302},
-        {"chords an object", R"({"chords": {"nombre": ""}})", 302},
-        {"entry not an object", R"({"chords": [{}, 3]})", 302},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        EXPECT_JSON_ERROR(c.json, c.code);
-    }
-}
-
-// The description is what the menu shows: it must say, in Spanish, what is wrong and where.
-TEST(ChordRecognizer, ErrorsSayWhatAndWhere) {
-    const std::pair<std::string_view, std::string_view> cases[] = {
-        {"{\n  \"chords\": [\n    {\"nombre\": \"\u00f1\" x", "no es JSON válido (línea 3, columna 20)."},
-        {"", "no es JSON válido (línea 1, columna 1)."},
-        {"{}", "no tiene la lista chords."},
-        {"[]", "no es un objeto JSON con la lista chords."},
-        {R"({"chords": [{}, {"obligatorias": [0, 4, "7"]}]})", "tiene un valor de tipo incorrecto en chords[1].obligatorias[2]."},
-        {R"({"chords": [{"opcionales": [0.5]}]})", "tiene un número que no es entero en chords[0].opcionales[0]."},
-        {R"({"chords": [{"opcionales": [1e30]}]})", "tiene un número demasiado grande en chords[0].opcionales[0]."},
-        {R"({"chords": 3})", "tiene un valor de tipo incorrecto en chords."},
-    };
-    for (const auto& [json, what] : cases) {
+    for (const auto& [json, code, what] : cases) {
         SCOPED_TRACE(json);
-        const auto error = loadError(json);
-        ASSERT_TRUE(error);
-        EXPECT_EQ(error->description(), "El diccionario de acordes " + std::string(what));
+        EXPECT_JSON_ERROR(json, code);
+        if (const auto error = loadError(json); error && !what.empty()) {
+            EXPECT_EQ(error->description(), "El diccionario de acordes " + std::string(what));
+        }
     }
     // Millions of values are refused while they are read, before they fill the memory.
     std::string huge = R"({"chords": [)";
@@ -259,9 +242,7 @@ TEST(ChordRecognizer, KeepsEveryEntryInFileOrder) {
     }
 }
 
-TEST(ChordRecognizer, NoteNamesAndPitchClasses) {
-    const std::array<std::string, 12> names{"C", "C#", "D", "Eb", "E", "F", "F#", "G", "Ab", "A", "Bb", "B"};
-    EXPECT_EQ(ChordRecognizer::detectNoteNames(), names);
+TEST(ChordRecognizer, PitchClassIsFloorModuloTwelve) {
     const std::pair<std::ptrdiff_t, int> cases[] = {
         {0, 0}, {11, 11}, {12, 0}, {14, 2}, {-1, 11}, {-5, 7}, {-12, 0}, {-13, 11}, {127, 7},
         {std::numeric_limits<std::ptrdiff_t>::min(), 4}, {std::numeric_limits<std::ptrdiff_t>::max(), 7},
@@ -313,20 +294,18 @@ TEST(ChordAnalysis, NothingRecognisedIsEmpty) {
     }
 }
 
-TEST(ChordAnalysis, OnePitchClassFitsOnlyAnEntryRequiringTheRootAlone) {
-    const auto recognizer =
-        load(dictionaryOf({ChordPattern("", {0, 4, 7}, {}, false), ChordPattern("(8)", {}, {7}, false)}));
-    EXPECT_EQ(recognizer->analyze(Notes{60, 72}), chord("C(8)", {}, 0, 0, "(8)", {0}));
-    EXPECT_EQ(recognizer->analyze(Notes{48, 60, 72}), chord("C(8)", {}, 0, 0, "(8)", {0}));
-    EXPECT_EQ(recognizer->analyze(Notes{48, 55}), chord("C(8)", {}, 0, 0, "(8)", {0, 7}));
-}
-
+// An entry fits when every required interval is played and every played one is listed.
 TEST(ChordAnalysis, OptionalIntervalsMayBeMissingButNothingUnlisted) {
     const auto recognizer = load(dictionaryOf({ChordPattern("x", {0, 4}, {7, 11}, false)}));
     EXPECT_EQ(recognizer->analyze(Notes{60, 64}).principal, "Cx");
     EXPECT_EQ(recognizer->analyze(Notes{60, 64, 71}).principal, "Cx");
     EXPECT_EQ(recognizer->analyze(Notes{60, 64, 67, 71}).principal, "Cx");
     EXPECT_EQ(recognizer->analyze(Notes{60, 64, 67, 70}), ChordAnalysis::empty());
+    // One pitch class fits only an entry requiring the root alone.
+    const auto octaves = load(dictionaryOf({ChordPattern("", {0, 4, 7}, {}, false), ChordPattern("(8)", {}, {7}, false)}));
+    EXPECT_EQ(octaves->analyze(Notes{60, 72}), chord("C(8)", {}, 0, 0, "(8)", {0}));
+    EXPECT_EQ(octaves->analyze(Notes{48, 60, 72}), chord("C(8)", {}, 0, 0, "(8)", {0}));
+    EXPECT_EQ(octaves->analyze(Notes{48, 55}), chord("C(8)", {}, 0, 0, "(8)", {0, 7}));
 }
 
 TEST(ChordAnalysis, RankingKeysApplyInOrder) {

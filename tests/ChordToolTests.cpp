@@ -13,8 +13,6 @@ namespace {
 
 constexpr std::string_view oneChord = R"({"chords": [{"nombre": "", "obligatorias": [0, 4, 7]}]})";
 
-// Sets an environment variable for the tool runs of one test, and restores it afterwards.
-
 TEST(ToolAnalyze, PrintsOneLineOfCompactJSON) {
     TemporaryDirectory directory;
     const std::string dictionary = directory.write("acordes.json", std::string(oneChord)).string();
@@ -26,8 +24,6 @@ TEST(ToolAnalyze, PrintsOneLineOfCompactJSON) {
         {{"analyze", "57", "60", "64", "67"},
          R"({"principal":"Am7","alternatives":["C6"],"root":9,"bass":9,"quality":"m7","intervals":[0,3,7,10]})"},
         {{"analyze", "60", "61", "62"},
-         R"({"principal":"","alternatives":[],"root":null,"bass":null,"quality":"","intervals":[]})"},
-        {{"analyze", "60"},
          R"({"principal":"","alternatives":[],"root":null,"bass":null,"quality":"","intervals":[]})"},
         {{"analyze", "-1", "60", "64"},
          R"({"principal":"CΔ","alternatives":[],"root":0,"bass":11,"quality":"Δ","intervals":[0,4,11]})"},
@@ -75,6 +71,8 @@ TEST(ToolAnalyze, NotesMustBeSixtyFourBitIntegers) {
     EXPECT_NE(option.err.find("opción desconocida: -x"), std::string::npos);
 }
 
+// Each description is tested where it is made (XdgTests, ChordRecognizerTests); here, that the
+// three ways of naming a dictionary print it after "error: " with status 2.
 TEST(ToolChords, DictionaryFailuresGiveTheirDescription) {
     TemporaryDirectory directory;
     struct Case {
@@ -83,12 +81,8 @@ TEST(ToolChords, DictionaryFailuresGiveTheirDescription) {
     };
     const Case cases[] = {
         {"/no/existe.json", "error: /no/existe.json: No such file or directory\n"},
-        {"/", "error: /: Is a directory\n"},
-        {directory.write("vacio.json", R"({"chords": []})").string(), "error: El diccionario de acordes está vacío.\n"},
         {directory.write("roto.json", R"({"chords": [{"is_custom": 1}]})").string(),
          "error: El diccionario de acordes tiene un valor de tipo incorrecto en chords[0].is_custom.\n"},
-        {directory.write("texto.json", "{\"chords\": [\n  {\"nombre\": \"m\"},\n  C E G]}").string(),
-         "error: El diccionario de acordes no es JSON válido (línea 3, columna 3).\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.file);
