@@ -59,12 +59,8 @@ TEST(TokenGenerator, OctaveRuleTitlesAndRangeEnds) {
 
 TEST(TokenGenerator, EmptyOrOutsideThePianoFails) {
     const std::pair<Notes, TokenError> rows[] = {
-        {{}, TokenError::empty()},
-        {{20}, TokenError::outsidePiano()},
-        {{109}, TokenError::outsidePiano()},
-        {{60, 20}, TokenError::outsidePiano()},
-        {{109, 60}, TokenError::outsidePiano()},
-        {{-60, 60}, TokenError::outsidePiano()},
+        {{}, TokenError::empty()},          {{20}, TokenError::outsidePiano()},     {{109}, TokenError::outsidePiano()},
+        {{60, 20}, TokenError::outsidePiano()}, {{109, 60}, TokenError::outsidePiano()}, {{-60, 60}, TokenError::outsidePiano()},
     };
     for (const auto& [notes, expected] : rows) {
         SCOPED_TRACE(::testing::PrintToString(notes));
@@ -79,6 +75,7 @@ TEST(TokenGenerator, EmptyOrOutsideThePianoFails) {
     EXPECT_STREQ(TokenError::outsidePiano().what(), "La fuente admite de A0 a C8. El token no se copió.");
 }
 
+// The octave number is the note divided by 12, truncated toward zero, minus 1.
 TEST(TokenGenerator, NoteNameOctaveTruncatesTowardZero) {
     const std::tuple<std::ptrdiff_t, bool, std::string> rows[] = {
         {60, true, "C4"}, {61, false, "C#"}, {11, true, "B-1"}, {0, true, "C-1"}, {-1, true, "B-1"}, {-13, true, "B-2"},
