@@ -15,33 +15,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace quenlitor::platform {
-
-void PrintTo(const SettingsValue& value, std::ostream* out) {
-    std::visit(
-        [out](const auto& alternative) {
-            using Alternative = std::decay_t<decltype(alternative)>;
-            if constexpr (std::is_same_v<Alternative, SettingsArray>) {
-                *out << "[";
-                for (const SettingsValue& element : alternative) {
-                    PrintTo(element, out);
-                    *out << ",";
-                }
-                *out << "]";
-            } else if constexpr (std::is_same_v<Alternative, SettingsOther>) {
-                *out << "Other";
-            } else if constexpr (std::is_same_v<Alternative, std::string>) {
-                *out << '"' << alternative << '"';
-            } else if constexpr (std::is_same_v<Alternative, double>) {
-                *out << alternative << " (double)";
-            } else {
-                *out << alternative;
-            }
-        },
-        static_cast<const SettingsValue::variant&>(value));
-}
-
-namespace qt {
+namespace quenlitor::platform::qt {
 namespace {
 
 using quenlitor::testing::readWhole;
@@ -182,5 +156,4 @@ TEST(JsonSettingsStore, DefaultPathIsInTheUsersConfigurationFolder) {
 }
 
 } // namespace
-} // namespace qt
-} // namespace quenlitor::platform
+} // namespace quenlitor::platform::qt
