@@ -19,6 +19,8 @@ std::string trackHeader(std::uint32_t length) {
     return "MTrk" + bytes({int(length >> 24), int(length >> 16 & 0xFF), int(length >> 8 & 0xFF), int(length & 0xFF)});
 }
 
+// What the token says is TokenGeneratorTests' table; here, that the tool passes notes and the
+// option through and prints the normalised token.
 TEST(ToolToken, PrintsTheTokenAsCopied) {
     struct Row {
         std::vector<std::string> args;
@@ -27,11 +29,8 @@ TEST(ToolToken, PrintsTheTokenAsCopied) {
     const std::vector<Row> rows{
         {{"60"}, "\"C4\" C4 .\n"},
         {{"--no-title", "60"}, "C4 .\n"},
-        {{"67", "60", "60"}, "\"5j\" C4 G .\n"},
-        {{"60", "73"}, "\"2m\" C4 C#5 .\n"},
         {{"71", "64", "60", "67"}, "\"Cmaj7\" C4 E G B .\n"},
         {{"36", "60", "64", "67", "70", "--no-title"}, "C2 C4 E G Bb .\n"},
-        {{"61", "62", "63"}, "C#4 D Eb .\n"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(::testing::PrintToString(row.args));
