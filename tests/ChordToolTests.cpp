@@ -107,10 +107,7 @@ TEST(ToolCheckDictionary, PrintsTheNumberOfEntries) {
         EXPECT_EQ(result.status, 0);
         EXPECT_EQ(result.out, "1\n");
     }
-    const auto shipped = runTool({"check-dictionary"});
-    EXPECT_EQ(shipped.status, 0);
-    EXPECT_EQ(shipped.out, "110\n");
-
+    // The shipped dictionary's count is checked with the lookup, below.
     EXPECT_EQ(runTool({"check-dictionary", dictionary, dictionary}).status, 2);
     EXPECT_EQ(runTool({"check-dictionary", "--dictionary", dictionary, dictionary}).status, 2);
 }
