@@ -8,7 +8,6 @@
 #include <QImage>
 #include <QPainter>
 #include <QPixmap>
-#include <QStringList>
 #include <QSvgRenderer>
 
 #include <utility>
@@ -71,19 +70,19 @@ bool QtStatusButton::setSymbolImage(std::string_view symbolName, std::string_vie
     return true;
 }
 
-void QtStatusButton::setTitle(const std::string& title) {
-    m_title = title;
-    showToolTip();
-}
+void QtStatusButton::setTitle(const std::string& title) { m_title = title; }
 
 void QtStatusButton::setToolTip(const std::string& toolTip) {
     m_toolTip = toolTip;
-    showToolTip();
+    m_tray->setToolTip(toQString(m_toolTip));
 }
 
 void QtStatusButton::setAccessibilityLabel(const std::string& label) {
     m_label = label;
     const QString name = accessibleName();
+    // Qt hands StatusNotifierItem hosts the application name as the item's title; left alone it
+    // is the executable's file name.
+    QCoreApplication::setApplicationName(name);
     QGuiApplication::setApplicationDisplayName(name);
     if (QMenu* menu = m_tray->contextMenu()) {
         menu->setAccessibleName(name);
@@ -96,17 +95,6 @@ void QtStatusButton::setAppearsDisabled(bool disabled) {
 }
 
 QString QtStatusButton::accessibleName() const { return toQString(m_label.empty() ? m_imageDescription : m_label); }
-
-void QtStatusButton::showToolTip() {
-    QStringList lines;
-    if (const QString title = toQString(m_title).trimmed(); !title.isEmpty()) {
-        lines << title;
-    }
-    if (!m_toolTip.empty()) {
-        lines << toQString(m_toolTip);
-    }
-    m_tray->setToolTip(lines.join(QLatin1Char('\n')));
-}
 
 QtStatusItem::QtStatusItem() : m_button(std::make_shared<QtStatusButton>()) {}
 

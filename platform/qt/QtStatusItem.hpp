@@ -13,10 +13,10 @@
 
 namespace quenlitor::platform::qt {
 
-// The tray icon. Trays show no text beside an icon, so the title and the tool tip text are both
-// shown in the tool tip, one per line; the accessibility label becomes the application's display
-// name (what StatusNotifier hosts and screen readers announce) and the accessible name of the
-// menu.
+// The tray icon. Trays show no text beside an icon: the title is kept but not shown, and the tool
+// tip is the tool tip text alone (a title above it would read as stray letters over the text). The
+// accessibility label becomes the application's name and display name, which StatusNotifierItem
+// hosts show as the item's title and screen readers announce, and the accessible name of the menu.
 //
 // The one symbol known is "pianokeys": the application's piano keys, light keys inside dark lines
 // so that they read on any panel. Dimmed, they are drawn at reduced opacity.
@@ -39,10 +39,9 @@ public:
     bool appearsDisabled() const { return m_appearsDisabled; }
     // The label, or the image's description when no label was set.
     QString accessibleName() const;
+    const std::string& title() const { return m_title; }
 
 private:
-    void showToolTip();
-
     std::string m_title;
     std::string m_toolTip;
     std::string m_label;
