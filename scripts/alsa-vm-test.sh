@@ -8,8 +8,8 @@
 # Usage: scripts/alsa-vm-test.sh [BUILD_DIR]   (default build/dev, configured already)
 # Needs: qemu-system-x86 busybox-static cpio kmod (scripts/bootstrap.sh --ci installs them).
 # The kernel package is downloaded once into $QUENLITOR_VM_CACHE, else /var/cache/quenlitor-vm
-# when writable, else ${XDG_CACHE_HOME:-~/.cache}/quenlitor-vm. QUENLITOR_VM_TIMEOUT bounds the
-# boot in seconds (default 300).
+# when writable, else ${XDG_CACHE_HOME:-~/.cache}/quenlitor-vm (scripts/vm-kernel.sh).
+# QUENLITOR_VM_TIMEOUT bounds the boot in seconds (default 300).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$root/build/dev}" && pwd)
@@ -34,73 +34,17 @@ check=$build/bin/ALSASequencerTests
 cli=$build/bin/quenlitor-tokens
 [[ -x $check && -x $cli ]] || die "$check or $cli was not built"
 
-# The kernel: the versioned package that linux-image-amd64 stands for, cached across runs.
-if [[ -n ${QUENLITOR_VM_CACHE:-} ]]; then
-  cache=$QUENLITOR_VM_CACHE
-elif mkdir -p /var/cache/quenlitor-vm 2>/dev/null && [[ -w /var/cache/quenlitor-vm ]]; then
-  cache=/var/cache/quenlitor-vm
-else
-  cache=${XDG_CACHE_HOME:-$HOME/.cache}/quenlitor-vm
-fi
-mkdir -p "$cache"
-apt_options=()
-if [[ $(id -u) -eq 0 ]]; then
-  # Kernel versions move: CI always looks at the newest lists.
-  [[ -n ${CI:-} ]] && apt-get update -qq
-  # root may write the cache; the _apt user may not.
-  apt_options=(-o APT::Sandbox::User=root)
-fi
-resolve() { apt-cache depends linux-image-amd64 2>/dev/null | awk '/Depends: linux-image-[0-9]/ {print $2; exit}'; }
-package=$(resolve)
-if [[ -z $package && $(id -u) -eq 0 ]]; then
-  apt-get update -qq
-  package=$(resolve)
-fi
-deb=
-if [[ -n $package ]]; then
-  deb=$(find "$cache" -maxdepth 1 -name "${package}_*_amd64.deb" | sort | tail -n 1)
-  if [[ -z $deb ]]; then
-    echo "alsa-vm-test: downloading $package into $cache"
-    (cd "$cache" && apt-get "${apt_options[@]}" download "$package" >/dev/null) || die "could not download $package"
-    deb=$(find "$cache" -maxdepth 1 -name "${package}_*_amd64.deb" | sort | tail -n 1)
-    # Older kernels are of no further use.
-    find "$cache" -maxdepth 1 -name 'linux-image-*' ! -name "$(basename "$deb")" -exec rm -rf {} +
-  fi
-else
-  # No package lists and no way to fetch them: a kernel cached earlier still does.
-  deb=$(find "$cache" -maxdepth 1 -name 'linux-image-*_amd64.deb' | sort | tail -n 1)
-fi
-[[ -n $deb && -f $deb ]] || die "no kernel package: linux-image-amd64 cannot be resolved and $cache holds none"
-
-# Only the kernel image and the sound modules are taken out of the package. It carries no
-# modules.dep, so depmod makes one, and modprobe says the order to load them in.
-tree=$cache/$(basename "$deb" .deb)
-if [[ ! -f $tree/.complete ]]; then
-  rm -rf "$tree"
-  mkdir -p "$tree"
-  dpkg-deb --fsys-tarfile "$deb" | tar -x -C "$tree" --wildcards \
-    './boot/vmlinuz-*' './lib/modules/*/modules.*' './lib/modules/*/kernel/sound/*'
-  touch "$tree/.complete"
-fi
-kernel_version=$(basename "$(find "$tree/lib/modules" -mindepth 1 -maxdepth 1 -type d | head -n 1)")
-depmod -b "$tree" "$kernel_version"
+# The kernel and the sound modules, with the virtual MIDI card's one device.
+# shellcheck source=vm-kernel.sh
+source "$root/scripts/vm-kernel.sh"
+vm_kernel
+kernel_version=$vm_kernel_version
+tree=$vm_tree
 
 rm -rf "$work"
 rootfs=$work/rootfs
-mkdir -p "$rootfs"/{bin,modules,proc,sys,dev,tmp,usr/share/alsa}
-: >"$rootfs/modules/order"
-declare -A loaded=()
-for module in snd-seq-dummy snd-virmidi snd-seq-midi; do
-  while read -r verb path _; do
-    [[ $verb == insmod && -z ${loaded[$path]:-} ]] || continue
-    loaded[$path]=1
-    name=$(basename "$path")
-    cp "$path" "$rootfs/modules/$name"
-    parameters=
-    [[ $name == snd-virmidi.ko ]] && parameters="midi_devs=1"
-    echo "$name $parameters" >>"$rootfs/modules/order"
-  done < <(modprobe -d "$tree" -S "$kernel_version" --show-depends "$module")
-done
+mkdir -p "$rootfs"/{bin,proc,sys,dev,tmp,usr/share/alsa}
+vm_collect_modules "$rootfs/modules" snd-seq-dummy snd-virmidi:midi_devs=1 snd-seq-midi
 grep -q '^snd-seq.ko' "$rootfs/modules/order" || die "modprobe found no snd-seq in $tree"
 
 cp "$(command -v busybox)" "$rootfs/bin/busybox"

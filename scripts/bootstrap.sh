@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages this project builds and tests with, when any is missing.
 # Usage: scripts/bootstrap.sh [--ci]   (--ci adds what only CI needs: clang for fuzzing, the VM test tools,
-# the X server, tray host and X tools of the tray smoke test, and the package test's Debian tools)
+# the X server, tray hosts and X tools of the tray smoke test and of the desktop acceptance test,
+# and the package test's Debian tools)
 # The validators of the manual pages, the .desktop file and the AppStream data run with the tests;
 # dpkg-dev and file build the Debian package.
 set -euo pipefail
@@ -17,6 +18,9 @@ if [[ "${1:-}" == "--ci" ]]; then
   packages+=(clang libclang-rt-14-dev qemu-system-x86 busybox-static cpio kmod)
   packages+=(xvfb trayer xdotool x11-utils imagemagick time)
   packages+=(lintian debootstrap wget)
+  # The desktop acceptance test: a session bus, Xfce's panel as the StatusNotifierItem host, a
+  # clipboard reader, and Debian's Python bindings for D-Bus and X (XFixes).
+  packages+=(dbus libglib2.0-bin xfce4-panel xclip python3 python3-dbus python3-xlib)
 fi
 
 missing=()

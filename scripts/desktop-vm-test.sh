@@ -1,0 +1,155 @@
+#!/usr/bin/env bash
+# Acceptance test of the whole product as a musician runs it: the installed tray application, a
+# MIDI keyboard that a real kernel announces, the desktop's clipboard read by another program,
+# and a StatusNotifierItem tray host (Xfce's panel) reading and choosing from the menu over D-Bus.
+#
+# 1. On this machine, without MIDI: Xvfb, a D-Bus session bus and xfce4-panel; the installed
+#    application's item, icon, title, tool tip, whole menu and commands, read and chosen through
+#    org.kde.StatusNotifierItem and com.canonical.dbusmenu (scripts/desktop/desktop-check.py sni).
+# 2. In a virtual machine: Debian's kernel under qemu with an initramfs holding static busybox and
+#    the virtio, 9p, overlayfs and sound modules. It mounts this machine's root read-only over
+#    virtio-9p with a tmpfs overlay for writes and chroots into it, so the guest runs the very
+#    packages installed here; there session.sh starts Xvfb, a session bus and xfce4-panel, and
+#    desktop-check.py vm plays snd-virmidi's two virtual keyboards: the gestures and the
+#    clipboard, settings across a restart, unplugging and a hot-plug storm, and the speed of the
+#    whole beside `quenlitor-tokens listen`. The verdict comes from the markers on the serial
+#    console: qemu exits 0 even after a kernel panic.
+#
+# Usage: scripts/desktop-vm-test.sh [--no-measure] [BUILD_DIR]   (default build/dev)
+#   --no-measure  skips the speed measurement (about a third of the virtual machine's time)
+# The application is installed with `cmake --install BUILD_DIR` into a temporary prefix and run
+# from there. Needs: qemu-system-x86 busybox-static cpio kmod xvfb dbus xfce4-panel xclip
+# python3-dbus python3-xlib libglib2.0-bin (scripts/bootstrap.sh --ci installs them). The kernel
+# package is cached as for alsa-vm-test.sh. QUENLITOR_VM_TIMEOUT bounds the virtual machine in
+# seconds (default 900); QUENLITOR_VM_ACCEL is qemu's accelerator list, colon-separated
+# (default tcg).
+set -uo pipefail
+measure=1
+if [[ ${1:-} == --no-measure ]]; then
+  measure=0
+  shift
+fi
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=$(cd "${1:-$root/build/dev}" 2>/dev/null && pwd) || { echo "desktop-vm-test: no build directory ${1:-build/dev}" >&2; exit 2; }
+timeout_seconds=${QUENLITOR_VM_TIMEOUT:-900}
+work=$build/desktop-vm
+log=$work/console.log
+started=$(date +%s)
+
+die() {
+  echo "desktop-vm-test: $*" >&2
+  exit 1
+}
+
+for tool in qemu-system-x86_64 busybox cpio depmod modprobe dpkg-deb apt-get apt-cache timeout cmake \
+  Xvfb dbus-daemon gdbus xclip; do
+  command -v "$tool" >/dev/null || die "$tool is missing; run scripts/bootstrap.sh --ci"
+done
+command -v xfce4-panel >/dev/null || die "no tray host: xfce4-panel is not installed; run scripts/bootstrap.sh --ci"
+ldd "$(command -v busybox)" >/dev/null 2>&1 && die "busybox is not the static build; install busybox-static"
+/usr/bin/python3 -c 'import dbus, Xlib.ext.xfixes' 2>/dev/null ||
+  die "Debian's python3 lacks dbus or Xlib; install python3-dbus and python3-xlib (scripts/bootstrap.sh --ci)"
+
+# The installed layout, from the build tree as it is.
+cmake --build "$build" --target quenlitor-midi-texto quenlitor-tokens >/dev/null ||
+  die "could not build quenlitor-midi-texto and quenlitor-tokens in $build"
+rm -rf "$work"
+mkdir -p "$work"
+prefix=$work/prefix
+cmake --install "$build" --prefix "$prefix" >"$work/install.log" 2>&1 || die "cmake --install failed: $work/install.log"
+[[ -x $prefix/bin/quenlitor-midi-texto && -x $prefix/bin/quenlitor-tokens ]] || die "the installation lacks the programs"
+
+failed=0
+summary() { grep -E "^$1 (PASS|FAIL|FIGURE)" || true; }
+
+# --- 1. The tray host on this machine, no MIDI.
+echo "desktop-vm-test: tray host checks on this machine (Xvfb, D-Bus session bus, xfce4-panel)"
+timeout -k 5 120 "$root/scripts/desktop/session.sh" SNI-CHECK "$work/sni" sni "$prefix/bin/quenlitor-midi-texto" \
+  >"$work/sni.log" 2>&1
+sni_status=$?
+summary SNI-CHECK <"$work/sni.log"
+if [[ $sni_status -eq 124 ]]; then
+  echo "FAIL the tray host checks did not finish within 120 s"
+  failed=1
+elif ! grep -q '^SNI-CHECK DONE ok' "$work/sni.log"; then
+  grep '^SNI-CHECK LOG' "$work/sni.log"
+  failed=1
+fi
+
+# --- 2. The virtual machine.
+# shellcheck source=vm-kernel.sh
+source "$root/scripts/vm-kernel.sh"
+vm_kernel
+rootfs=$work/rootfs
+mkdir -p "$rootfs"/{bin,proc,sys,dev,host,rw,newroot}
+vm_collect_modules "$rootfs/modules" virtio_pci 9pnet_virtio 9p overlay snd-seq snd-virmidi:midi_devs=2
+cp "$(command -v busybox)" "$rootfs/bin/busybox"
+
+cat >"$rootfs/init" <<EOF
+#!/bin/busybox sh
+/bin/busybox --install -s /bin
+mount -t devtmpfs devtmpfs /dev
+exec </dev/console >/dev/console 2>&1
+mount -t proc proc /proc
+mount -t sysfs sysfs /sys
+# Nothing to autoload from: the modules are loaded below, in order.
+echo >/proc/sys/kernel/modprobe
+echo "DESKTOP-VM kernel \$(uname -r)"
+while read -r module parameters; do
+  insmod "/modules/\$module" \$parameters || echo "DESKTOP-VM insmod failed: \$module"
+done </modules/order
+# This machine's root, read-only, under a tmpfs for what the session writes.
+mount -t 9p -o trans=virtio,version=9p2000.L,ro,msize=512000 hostroot /host || echo "DESKTOP-VM FAIL no 9p root"
+mount -t tmpfs -o size=600m tmpfs /rw
+mkdir -p /rw/upper /rw/work
+mount -t overlay overlay -o lowerdir=/host,upperdir=/rw/upper,workdir=/rw/work /newroot || echo "DESKTOP-VM FAIL no overlay"
+for dir in dev proc sys; do mount --move /\$dir /newroot/\$dir; done
+mount -t tmpfs tmpfs /newroot/tmp
+mount -t tmpfs tmpfs /newroot/run
+mkdir -p /newroot/dev/shm
+mount -t tmpfs tmpfs /newroot/dev/shm
+echo "DESKTOP-VM session starts"
+chroot /newroot /usr/bin/env -i PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
+  QUENLITOR_MEASURE=$measure /bin/bash "$root/scripts/desktop/session.sh" DESKTOP-CHECK /tmp/session \
+  vm "$prefix/bin/quenlitor-midi-texto" "$prefix/bin/quenlitor-tokens"
+echo "DESKTOP-VM session exit \$?"
+poweroff -f
+EOF
+chmod +x "$rootfs/init"
+(cd "$rootfs" && find . | cpio -o -H newc --quiet) >"$work/initramfs.cpio"
+
+# Software emulation by default: nested KVM, where /dev/kvm exists at all, has been seen to hang
+# at boot on these machines.
+accel=${QUENLITOR_VM_ACCEL:-tcg}
+accel_options=()
+IFS=: read -ra accels <<<"$accel"
+for a in "${accels[@]}"; do accel_options+=(-accel "$a"); done
+prepared=$(date +%s)
+echo "desktop-vm-test: booting $vm_kernel_version ($accel, 1 vCPU, 1 GiB), at most ${timeout_seconds}s"
+timeout "$timeout_seconds" nice -n 10 qemu-system-x86_64 "${accel_options[@]}" -cpu max -smp 1 -m 1024 -nographic \
+  -no-reboot -nic none -kernel "$vm_tree/boot/vmlinuz-$vm_kernel_version" -initrd "$work/initramfs.cpio" \
+  -virtfs local,path=/,mount_tag=hostroot,security_model=none,readonly=on,multidevs=remap \
+  -append "console=ttyS0 panic=-1 quiet" </dev/null >"$log" 2>&1
+qemu_status=$?
+finished=$(date +%s)
+
+tr -d '\r' <"$log" | summary DESKTOP-CHECK
+tr -d '\r' <"$log" | grep -E '^DESKTOP-(VM|CHECK LOG)' || true
+echo "desktop-vm-test: prepared in $((prepared - started))s, virtual machine ran $((finished - prepared))s"
+verdict=
+if [[ $qemu_status -eq 124 ]]; then
+  verdict="the virtual machine did not finish within ${timeout_seconds}s"
+elif grep -q 'DESKTOP-CHECK FAIL' "$log"; then
+  verdict="checks in the virtual machine failed"
+elif ! grep -q 'DESKTOP-CHECK DONE ok' "$log"; then
+  verdict="the checks in the virtual machine did not finish (kernel panic, crash?)"
+fi
+if [[ -n $verdict ]]; then
+  echo "FAIL $verdict; serial console log: $log"
+  failed=1
+fi
+if [[ $failed -ne 0 ]]; then
+  echo "desktop-vm-test: FAILED; logs in $work" >&2
+  exit 1
+fi
+echo "desktop-vm-test: all checks passed; serial console log: $log"

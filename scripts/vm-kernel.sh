@@ -1,0 +1,92 @@
+# Sourced by the virtual-machine tests (alsa-vm-test.sh, desktop-vm-test.sh): Debian's packaged
+# kernel, downloaded once, and the modules a test loads, in the order to load them.
+#
+# vm_kernel: sets vm_tree (the package's kernel image and modules, unpacked) and vm_kernel_version.
+# The package is the versioned one that linux-image-amd64 stands for, cached in $QUENLITOR_VM_CACHE,
+# else /var/cache/quenlitor-vm when writable, else ${XDG_CACHE_HOME:-~/.cache}/quenlitor-vm.
+# vm_collect_modules DIR MODULE[:PARAMETERS]...: copies each module and those it needs into DIR and
+# writes DIR/order, one "FILE PARAMETERS" line per module in loading order.
+# Both call die (defined by the caller) on failure.
+
+vm_kernel() {
+  local cache package deb
+  if [[ -n ${QUENLITOR_VM_CACHE:-} ]]; then
+    cache=$QUENLITOR_VM_CACHE
+  elif mkdir -p /var/cache/quenlitor-vm 2>/dev/null && [[ -w /var/cache/quenlitor-vm ]]; then
+    cache=/var/cache/quenlitor-vm
+  else
+    cache=${XDG_CACHE_HOME:-$HOME/.cache}/quenlitor-vm
+  fi
+  mkdir -p "$cache"
+  local apt_options=()
+  if [[ $(id -u) -eq 0 ]]; then
+    # Kernel versions move: CI always looks at the newest lists.
+    [[ -n ${CI:-} ]] && apt-get update -qq
+    # root may write the cache; the _apt user may not.
+    apt_options=(-o APT::Sandbox::User=root)
+  fi
+  _vm_resolve() { apt-cache depends linux-image-amd64 2>/dev/null | awk '/Depends: linux-image-[0-9]/ {print $2; exit}'; }
+  package=$(_vm_resolve)
+  if [[ -z $package && $(id -u) -eq 0 ]]; then
+    apt-get update -qq
+    package=$(_vm_resolve)
+  fi
+  deb=
+  if [[ -n $package ]]; then
+    deb=$(find "$cache" -maxdepth 1 -name "${package}_*_amd64.deb" | sort | tail -n 1)
+    if [[ -z $deb ]]; then
+      echo "vm-kernel: downloading $package into $cache"
+      (cd "$cache" && apt-get "${apt_options[@]}" download "$package" >/dev/null) || die "could not download $package"
+      deb=$(find "$cache" -maxdepth 1 -name "${package}_*_amd64.deb" | sort | tail -n 1)
+      # Older kernels are of no further use.
+      find "$cache" -maxdepth 1 -name 'linux-image-*' ! -name "$(basename "$deb")" -exec rm -rf {} +
+    fi
+  else
+    # No package lists and no way to fetch them: a kernel cached earlier still does.
+    deb=$(find "$cache" -maxdepth 1 -name 'linux-image-*_amd64.deb' | sort | tail -n 1)
+  fi
+  [[ -n $deb && -f $deb ]] || die "no kernel package: linux-image-amd64 cannot be resolved and $cache holds none"
+
+  # Only the kernel image and the modules the tests load are taken out of the package: sound,
+  # virtio and 9p for sharing the host's files, overlayfs. The package carries no modules.dep,
+  # so depmod makes one.
+  vm_tree=$cache/$(basename "$deb" .deb)
+  if [[ ! -f $vm_tree/.complete-2 ]]; then
+    rm -rf "$vm_tree"
+    mkdir -p "$vm_tree"
+    dpkg-deb --fsys-tarfile "$deb" | tar -x -C "$vm_tree" --wildcards \
+      './boot/vmlinuz-*' './lib/modules/*/modules.*' './lib/modules/*/kernel/sound/*' \
+      './lib/modules/*/kernel/drivers/virtio/*' './lib/modules/*/kernel/net/9p/*' \
+      './lib/modules/*/kernel/fs/9p/*' './lib/modules/*/kernel/fs/netfs/*' './lib/modules/*/kernel/fs/fscache/*' \
+      './lib/modules/*/kernel/fs/overlayfs/*' || die "could not unpack $deb"
+    touch "$vm_tree/.complete-2"
+  fi
+  vm_kernel_version=$(basename "$(find "$vm_tree/lib/modules" -mindepth 1 -maxdepth 1 -type d | head -n 1)")
+  depmod -b "$vm_tree" "$vm_kernel_version"
+}
+
+vm_collect_modules() {
+  local dir=$1 entry module parameters verb path name
+  shift
+  mkdir -p "$dir"
+  : >"$dir/order"
+  local -A loaded=()
+  for entry in "$@"; do
+    module=${entry%%:*}
+    parameters=
+    [[ $entry == *:* ]] && parameters=${entry#*:}
+    while read -r verb path _; do
+      [[ $verb == insmod && -z ${loaded[$path]:-} ]] || continue
+      loaded[$path]=1
+      name=$(basename "$path")
+      cp "$path" "$dir/$name"
+      # The parameters belong to the module asked for, not to what it needs.
+      if [[ $name == "${module//_/-}.ko" || $name == "${module//-/_}.ko" ]]; then
+        echo "$name $parameters" >>"$dir/order"
+      else
+        echo "$name" >>"$dir/order"
+      fi
+    done < <(modprobe -d "$vm_tree" -S "$vm_kernel_version" --show-depends "$module" 2>/dev/null)
+    grep -q "^${module//_/-}.ko\|^${module//-/_}.ko" "$dir/order" || die "modprobe found no $module in $vm_tree"
+  done
+}
