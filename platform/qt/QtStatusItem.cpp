@@ -90,6 +90,10 @@ void QtStatusButton::setAccessibilityLabel(const std::string& label) {
 }
 
 void QtStatusButton::setAppearsDisabled(bool disabled) {
+    // Setting even the same icon makes a StatusNotifierItem host fetch every pixmap again.
+    if (disabled == m_appearsDisabled) {
+        return;
+    }
     m_appearsDisabled = disabled;
     m_tray->setIcon(m_appearsDisabled ? m_dimmedIcon : m_icon);
 }

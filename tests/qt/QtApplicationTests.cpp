@@ -105,10 +105,13 @@ TEST(QtStatusItem, MenuOpensFromTheTrayWithTheLabelAsItsName) {
 // and the clipboard it goes to, the one Ctrl+V pastes from.
 TEST(QtClipboard, WritesTheTextPastedWithCtrlVAndClearEmptiesIt) {
     QtClipboard clipboard;
-    EXPECT_TRUE(clipboard.setString("“Bø7” B3 D4 F A ."));
-    EXPECT_EQ(QGuiApplication::clipboard()->text(QClipboard::Clipboard), QStringLiteral("“Bø7” B3 D4 F A ."));
     clipboard.clearContents();
-    EXPECT_TRUE(QGuiApplication::clipboard()->text(QClipboard::Clipboard).isEmpty());
+    EXPECT_TRUE(clipboard.setString("“Bø7” B3 D4 F A ."));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(QGuiApplication::clipboard()->text(QClipboard::Clipboard), QStringLiteral("“Bø7” B3 D4 F A ."))
+        << "the clear before the write must not land after it";
+    clipboard.clearContents();
+    EXPECT_TRUE(processEventsUntil([] { return QGuiApplication::clipboard()->text(QClipboard::Clipboard).isEmpty(); }));
 }
 
 // Tasks run on the GUI thread in posting order, never inside post, whoever posts them; a task
