@@ -22,7 +22,8 @@
 # python3-dbus python3-xlib libglib2.0-bin (scripts/bootstrap.sh --ci installs them). The kernel
 # package is cached as for alsa-vm-test.sh. QUENLITOR_VM_TIMEOUT bounds the virtual machine in
 # seconds (default 900); QUENLITOR_VM_ACCEL is qemu's accelerator list, colon-separated
-# (default tcg).
+# (default tcg). QUENLITOR_PROFILE=1 also samples the whole guest with perf while the CPU time is
+# measured and prints where it went (perf from linux-perf).
 set -uo pipefail
 measure=1
 if [[ ${1:-} == --no-measure ]]; then
@@ -110,7 +111,7 @@ mkdir -p /newroot/dev/shm
 mount -t tmpfs tmpfs /newroot/dev/shm
 echo "DESKTOP-VM session starts"
 chroot /newroot /usr/bin/env -i PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
-  QUENLITOR_MEASURE=$measure /bin/bash "$root/scripts/desktop/session.sh" DESKTOP-CHECK /tmp/session \
+  QUENLITOR_MEASURE=$measure QUENLITOR_PROFILE=${QUENLITOR_PROFILE:-} /bin/bash "$root/scripts/desktop/session.sh" DESKTOP-CHECK /tmp/session \
   vm "$prefix/bin/quenlitor-midi-texto" "$prefix/bin/quenlitor-tokens"
 echo "DESKTOP-VM session exit \$?"
 poweroff -f

@@ -34,11 +34,11 @@ TAG = "DESKTOP-CHECK"
 failures = 0
 
 APP_NAME = "Quenlitor MIDI a Texto"
-TOOL_TIP = "Quenlitor MIDI a Texto — toca, suelta y pega con ⌘V"
+TOOL_TIP = "Quenlitor MIDI a Texto — toca, suelta y pega con Ctrl+V"
 USAGE = [
     "1. Conecta y elige tu entrada MIDI.",
     "2. Toca; al soltar todas las teclas se copia.",
-    "3. Pega con ⌘V en tu editor de texto.",
+    "3. Pega con Ctrl+V en tu editor de texto.",
     "4. Aplica Quenlitor Keyboard y sus ligaduras.",
     "Los títulos quedan entre comillas y el token termina en punto.",
     "Se conservan las octavas reales (C4 = do central).",
@@ -215,12 +215,13 @@ class TrayItem:
         _, raw = self.menu.GetLayout(0, -1, dbus.Array([], signature="s"))
         return Node(raw)
 
-    def click(self, *labels, about_to_show=True):
-        """Chooses the entry at that path of labels, as a host does on a click."""
+    def click(self, *labels, about_to_show=True, quits=False):
+        """Chooses the entry at that path of labels, as a host does on a click. An entry that quits
+        the application is not waited for: the application may end before its reply leaves."""
         node = self.layout(about_to_show).find(*labels)
         if node is None:
             raise LookupError(" > ".join(labels))
-        self.menu.Event(node.id, "clicked", dbus.Int32(0, variant_level=1), dbus.UInt32(0))
+        self.menu.Event(node.id, "clicked", dbus.Int32(0, variant_level=1), dbus.UInt32(0), ignore_reply=quits)
         return node
 
     def line(self, index, about_to_show=False):
@@ -403,7 +404,7 @@ def sni_checks(app_path):
     check(app.running() and inputs is not None and inputs.labels()[-2:] == ["Activar todas las entradas", "Actualizar lista"],
           "the inputs submenu's commands run and the submenu stays whole")
 
-    tray.click("Salir")
+    tray.click("Salir", quits=True)
     try:
         status = app.process.wait(10)
     except subprocess.TimeoutExpired:
@@ -685,7 +686,7 @@ def vm_checks(app_path, tool, measure):
     if measure:
         speed(s)
 
-    s.tray.click("Salir")
+    s.tray.click("Salir", quits=True)
     try:
         status = app.process.wait(20)
     except subprocess.TimeoutExpired:
@@ -738,7 +739,7 @@ def percentile(values, fraction):
     return ordered[min(len(ordered) - 1, int(round(fraction * (len(ordered) - 1))))]
 
 
-def speed(s, paced=250, batches=100, batch=10):
+def speed(s, paced=200, batches=105, batch=10, hold=0.2):
     """Latency of the last note-off to the clipboard and to `listen`'s line over the paced gestures,
     one at a time; CPU time per note over those and the batched ones, sent a batch at a time."""
     listener = Listener(s.tool)
@@ -749,10 +750,14 @@ def speed(s, paced=250, batches=100, batch=10):
     time.sleep(1)
     chords = [(48, 52, 55, 59), (50, 53, 57, 60), (52, 55, 59, 62), (53, 57, 60, 64)]
 
-    def play(index):
+    def play(index, held=0.0):
         notes = chords[index % len(chords)]
         s.keys.send(0, *[(NOTE_ON, n, 100) for n in notes], *[(NOTE_OFF, n, 0) for n in notes[:-1]])
-        # The kernel hands the last note-off to both readers before the write returns.
+        # The last key held a moment, as a hand does, so that the latency is that of the last
+        # note-off alone and not of a backlog of the others.
+        if held:
+            time.sleep(held)
+        # The kernel hands the note-off to both readers before the write returns.
         released = time.monotonic()
         s.keys.send(0, (NOTE_OFF, notes[-1], 0))
         return released
@@ -766,7 +771,7 @@ def speed(s, paced=250, batches=100, batch=10):
     started = time.monotonic()
     for index in range(paced):
         before = s.clipboard.count()
-        released = play(index)
+        released = play(index, hold)
         copied = s.clipboard.wait_owned_after(before, 10)
         line = listener.wait_line(first_line + index, 10)
         if copied is None or line is None:
@@ -783,6 +788,13 @@ def speed(s, paced=250, batches=100, batch=10):
         emit("FIGURE", f"latency ratio application/listen: median {app_median / listen_median:.2f}, "
                        f"p95 {app_p95 / listen_p95:.2f}")
     started = time.monotonic()
+    profiler = None
+    if os.environ.get("QUENLITOR_PROFILE"):
+        # No build ids: collecting them would read every library over 9p at the end.
+        profiler = subprocess.Popen(["perf", "record", "-a", "-B", "-N", "-e", "cpu-clock", "-F", "250", "-o",
+                                     "/tmp/perf.data"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        STARTED.append(profiler)
+        time.sleep(2)
     for number in range(batches):
         for index in range(batch):
             play(index)
@@ -794,6 +806,10 @@ def speed(s, paced=250, batches=100, batch=10):
     lines = len(listener.lines) - first_line
     app_cpu = s.app.cpu_seconds() - app_cpu
     listen_cpu = process_cpu_seconds(listener.process.pid) - listen_cpu
+    if profiler:
+        profiler.send_signal(signal.SIGINT)
+        profiler.wait(300)
+        profile(s.app.process.pid)
     listener.process.send_signal(signal.SIGTERM)
     listener.process.wait(10)
     notes = gestures * 4
@@ -803,6 +819,16 @@ def speed(s, paced=250, batches=100, batch=10):
     emit("FIGURE", f"CPU per note (down and up): application {app_cpu / notes * 1e6:.0f} µs, listen "
                    f"{listen_cpu / notes * 1e6:.0f} µs over {notes} notes; ratio {app_cpu / max(listen_cpu, 1e-9):.2f} "
                    f"(batched part {time.monotonic() - started:.0f} s)")
+
+
+def profile(pid):
+    """Where the CPU went while the batched gestures played: per process, then in the application."""
+    for arguments in (["--sort", "comm,dso"], ["--pid", str(pid), "--sort", "dso,sym"]):
+        report = subprocess.run(["perf", "report", "-i", "/tmp/perf.data", "--stdio",
+                                 "--percent-limit", "1", *arguments], capture_output=True, text=True, timeout=300)
+        for line in report.stdout.splitlines():
+            if line.strip() and not line.startswith("#"):
+                emit("PROFILE", line.strip())
 
 
 def main():
