@@ -15,21 +15,29 @@
 #    whole beside `quenlitor-tokens listen`. The verdict comes from the markers on the serial
 #    console: qemu exits 0 even after a kernel panic.
 #
-# Usage: scripts/desktop-vm-test.sh [--no-measure] [BUILD_DIR]   (default build/dev)
-#   --no-measure  skips the speed measurement (about a third of the virtual machine's time)
+# Usage: scripts/desktop-vm-test.sh [--no-measure | --speed | --speed-xembed] [BUILD_DIR]
+#   (BUILD_DIR defaults to build/dev)
+#   --no-measure    skips the speed measurement (about a third of the virtual machine's time)
+#   --speed         only the speed measurement in the virtual machine
+#   --speed-xembed  the same with trayer (XEmbed) as the tray: the application then exports no
+#                   menu over D-Bus
 # The application is installed with `cmake --install BUILD_DIR` into a temporary prefix and run
 # from there. Needs: qemu-system-x86 busybox-static cpio kmod xvfb dbus xfce4-panel xclip
 # python3-dbus python3-xlib libglib2.0-bin (scripts/bootstrap.sh --ci installs them). The kernel
 # package is cached as for alsa-vm-test.sh. QUENLITOR_VM_TIMEOUT bounds the virtual machine in
 # seconds (default 900); QUENLITOR_VM_ACCEL is qemu's accelerator list, colon-separated
-# (default tcg). QUENLITOR_PROFILE=1 also samples the whole guest with perf while the CPU time is
-# measured and prints where it went (perf from linux-perf).
+# (default tcg). QUENLITOR_PROFILE=perf,dbus, while the CPU time is measured, samples the whole
+# guest with perf (from linux-perf) and counts the session bus's messages (dbus-monitor), and
+# prints where the time went.
 set -uo pipefail
 measure=1
-if [[ ${1:-} == --no-measure ]]; then
-  measure=0
-  shift
-fi
+guest_mode=vm
+tray_host=
+case ${1:-} in
+  --no-measure) measure=0; shift ;;
+  --speed) guest_mode=speed; shift ;;
+  --speed-xembed) guest_mode=speed; tray_host=trayer; shift ;;
+esac
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$root/build/dev}" 2>/dev/null && pwd) || { echo "desktop-vm-test: no build directory ${1:-build/dev}" >&2; exit 2; }
 timeout_seconds=${QUENLITOR_VM_TIMEOUT:-900}
@@ -111,8 +119,9 @@ mkdir -p /newroot/dev/shm
 mount -t tmpfs tmpfs /newroot/dev/shm
 echo "DESKTOP-VM session starts"
 chroot /newroot /usr/bin/env -i PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
-  QUENLITOR_MEASURE=$measure QUENLITOR_PROFILE=${QUENLITOR_PROFILE:-} /bin/bash "$root/scripts/desktop/session.sh" DESKTOP-CHECK /tmp/session \
-  vm "$prefix/bin/quenlitor-midi-texto" "$prefix/bin/quenlitor-tokens"
+  QUENLITOR_MEASURE=$measure QUENLITOR_PROFILE=${QUENLITOR_PROFILE:-} QUENLITOR_TRAY_HOST=$tray_host \
+  /bin/bash "$root/scripts/desktop/session.sh" DESKTOP-CHECK /tmp/session \
+  $guest_mode "$prefix/bin/quenlitor-midi-texto" "$prefix/bin/quenlitor-tokens"
 echo "DESKTOP-VM session exit \$?"
 poweroff -f
 EOF

@@ -11,6 +11,7 @@ devices.
     desktop-check.py vm APP TOOL   inside it: the whole road of a gesture, settings, unplugging,
                                    a hot-plug storm, and the speed of the whole beside TOOL's
                                    `listen`
+    desktop-check.py speed APP TOOL  inside it, the speed alone, for an XEmbed tray
 
 Each check prints one line starting with "<TAG> PASS " or "<TAG> FAIL "; figures start with
 "<TAG> FIGURE "; the last line is "<TAG> DONE ok" or "<TAG> DONE failed". TAG is "SNI-CHECK"
@@ -211,8 +212,8 @@ class TrayItem:
     def layout(self, about_to_show=True):
         """The whole menu tree; with about_to_show, after telling the application it opens."""
         if about_to_show:
-            self.menu.AboutToShow(0)
-        _, raw = self.menu.GetLayout(0, -1, dbus.Array([], signature="s"))
+            self.menu.AboutToShow(0, timeout=120)
+        _, raw = self.menu.GetLayout(0, -1, dbus.Array([], signature="s"), timeout=120)
         return Node(raw)
 
     def click(self, *labels, about_to_show=True, quits=False):
@@ -303,6 +304,8 @@ class Application:
         started = time.monotonic()
         self.process = subprocess.Popen([self.path], stdout=subprocess.DEVNULL, stderr=open(ERR_LOG, "ab"))
         STARTED.append(self.process)
+        if self.bus is None:
+            return None
         self.tray = TrayItem.of_process(self.bus, self.process.pid, self.register_timeout)
         return time.monotonic() - started if self.tray else None
 
@@ -686,6 +689,9 @@ def vm_checks(app_path, tool, measure):
     if measure:
         speed(s)
 
+    if not check(app.running(), "the application is still running at the end",
+                 f"it ended with status {app.process.returncode}"):
+        return
     s.tray.click("Salir", quits=True)
     try:
         status = app.process.wait(20)
@@ -734,6 +740,32 @@ def storm(s, cycles):
           f"{rss_after - rss_before} kB more")
 
 
+def subscribers():
+    """How many subscriptions the kernel lists on the virtual keyboards' ports."""
+    with open("/proc/asound/seq/clients") as clients:
+        text = clients.read()
+    count, inside = 0, False
+    for line in text.splitlines():
+        if line.startswith("Client"):
+            inside = "Virtual Raw MIDI" in line
+        elif inside and "Connecting To:" in line:
+            count += len(line.split(":", 1)[1].split(","))
+    return count
+
+
+def speed_only(app_path, tool):
+    """The speed measurement alone, under a tray host that is not driven over D-Bus (XEmbed)."""
+    clipboard = ClipboardWatcher()
+    clipboard.start()
+    app = Application(app_path, None, 0)
+    app.start()
+    s = Session(app, Keyboards(), clipboard, tool)
+    if check(wait_for(lambda: subscribers() >= 2, 90, 0.5), "the application connects both keyboards",
+             f"{subscribers()} subscriptions"):
+        speed(s)
+    app.stop()
+
+
 def percentile(values, fraction):
     ordered = sorted(values)
     return ordered[min(len(ordered) - 1, int(round(fraction * (len(ordered) - 1))))]
@@ -744,8 +776,8 @@ def speed(s, paced=200, batches=105, batch=10, hold=0.2):
     one at a time; CPU time per note over those and the batched ones, sent a batch at a time."""
     listener = Listener(s.tool)
     listener.start()
-    connected = lambda: sum(1 for source in list_sources(s.tool) if source[1] == "conectada")
-    if not check(wait_for(lambda: connected() >= 2, 30, 0.5), "listen connects both keyboards"):
+    if not check(wait_for(lambda: subscribers() >= 4, 30, 0.5), "listen connects both keyboards",
+                 f"{subscribers()} subscriptions to the keyboards, expected 4"):
         return
     time.sleep(1)
     chords = [(48, 52, 55, 59), (50, 53, 57, 60), (52, 55, 59, 62), (53, 57, 60, 64)]
@@ -788,8 +820,14 @@ def speed(s, paced=200, batches=105, batch=10, hold=0.2):
         emit("FIGURE", f"latency ratio application/listen: median {app_median / listen_median:.2f}, "
                        f"p95 {app_p95 / listen_p95:.2f}")
     started = time.monotonic()
-    profiler = None
-    if os.environ.get("QUENLITOR_PROFILE"):
+    profiler = monitor = None
+    profiling = os.environ.get("QUENLITOR_PROFILE", "").split(",")
+    if "dbus" in profiling:
+        monitor = subprocess.Popen(["dbus-monitor", "--session", "--profile"], stdout=open("/tmp/dbus.txt", "w"),
+                                   stderr=subprocess.DEVNULL)
+        STARTED.append(monitor)
+        time.sleep(2)
+    if "perf" in profiling:
         # No build ids: collecting them would read every library over 9p at the end.
         profiler = subprocess.Popen(["perf", "record", "-a", "-B", "-N", "-e", "cpu-clock", "-F", "250", "-o",
                                      "/tmp/perf.data"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -801,7 +839,18 @@ def speed(s, paced=200, batches=105, batch=10, hold=0.2):
         done = paced + (number + 1) * batch
         listener.wait_line(first_line + done - 1, 30)
         wait_for(lambda: s.clipboard.owned_since(first_change) >= done, 30, 0.02)
+    # What the burst left queued (D-Bus traffic between the application and the host) counts too:
+    # the CPU time is read once the application has been idle for a second.
+    finished = time.monotonic()
+    settled = wait_for(lambda: (lambda before: time.sleep(1) or s.app.cpu_seconds() == before)(s.app.cpu_seconds()),
+                       300, 0)
+    emit("FIGURE", f"the application settled {time.monotonic() - finished - 1:.1f} s after the last copy"
+         if settled else "the application was still busy 300 s after the last copy")
     gestures = paced + batches * batch
+    if monitor:
+        monitor.terminate()
+        monitor.wait(10)
+        bus_traffic(batches * batch)
     copies = s.clipboard.owned_since(first_change)
     lines = len(listener.lines) - first_line
     app_cpu = s.app.cpu_seconds() - app_cpu
@@ -821,6 +870,19 @@ def speed(s, paced=200, batches=105, batch=10, hold=0.2):
                    f"(batched part {time.monotonic() - started:.0f} s)")
 
 
+def bus_traffic(gestures):
+    """The session bus's messages while the batched gestures played, by kind and member."""
+    counts = {}
+    with open("/tmp/dbus.txt") as monitored:
+        for line in monitored:
+            fields = line.rstrip("\n").split("\t")
+            if len(fields) >= 8 and fields[0] in ("sig", "mc"):
+                key = f"{fields[0]} {fields[7]}"
+                counts[key] = counts.get(key, 0) + 1
+    for key, count in sorted(counts.items(), key=lambda item: -item[1]):
+        emit("PROFILE", f"{key}: {count} ({count / gestures:.1f} per gesture)")
+
+
 def profile(pid):
     """Where the CPU went while the batched gestures played: per process, then in the application."""
     for arguments in (["--sort", "comm,dso"], ["--pid", str(pid), "--sort", "dso,sym"]):
@@ -833,7 +895,7 @@ def profile(pid):
 
 def main():
     global TAG
-    if len(sys.argv) < 3 or sys.argv[1] not in ("sni", "vm"):
+    if len(sys.argv) < 3 or sys.argv[1] not in ("sni", "vm", "speed"):
         print(__doc__, file=sys.stderr)
         return 2
     sys.setswitchinterval(0.0005)
@@ -841,10 +903,15 @@ def main():
         if sys.argv[1] == "sni":
             TAG = "SNI-CHECK"
             sni_checks(sys.argv[2])
+        elif sys.argv[1] == "speed":
+            speed_only(sys.argv[2], sys.argv[3])
         else:
             vm_checks(sys.argv[2], sys.argv[3], measure=os.environ.get("QUENLITOR_MEASURE", "1") != "0")
     except Exception as error:  # a check that cannot go on is one failure, not a hang
         check(False, "the checks ran to the end", f"{type(error).__name__}: {error}")
+        for process in STARTED:
+            if process.poll() is not None and process.returncode != 0:
+                emit("FAIL", f"{' '.join(process.args)} ended with status {process.returncode}")
     finally:
         for process in STARTED:
             if process.poll() is None:

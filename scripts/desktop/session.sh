@@ -5,6 +5,7 @@
 # Prints "<TAG> FIGURE" lines with the start-up times and "<TAG> FAIL" when a part does not start.
 #
 # Usage: session.sh TAG DIR CHECK-ARGUMENTS...
+# With QUENLITOR_TRAY_HOST=trayer the tray host is trayer (XEmbed) instead.
 # Used on the host by desktop-vm-test.sh for the tray host checks and, inside the virtual machine,
 # by its init for the whole run.
 set -u
@@ -58,6 +59,18 @@ address=$(dbus-daemon --session --fork --nopidfile --print-address=1 --print-pid
 export DBUS_SESSION_BUS_ADDRESS=$address DBUS_SESSION_BUS_PID=$(cat "$dir/bus.pid")
 
 started=$(ms)
+if [[ ${QUENLITOR_TRAY_HOST:-} == trayer ]]; then
+  # The XEmbed tray: nothing on the bus, so the application exports no menu over D-Bus.
+  trayer --edge top --align right --widthtype pixel --width 160 --height 24 >"$dir/panel.log" 2>&1 &
+  pids+=($!)
+  for _ in $(seq 600); do
+    xwininfo -root -tree 2>/dev/null | grep -q '"panel"' && break
+    sleep 0.1
+  done
+  echo "$tag FIGURE trayer ready after $(($(ms) - started)) ms"
+  /usr/bin/python3 "$here/desktop-check.py" "$@"
+  exit $?
+fi
 xfce4-panel --disable-wm-check >"$dir/panel.log" 2>&1 &
 pids+=($!)
 watcher=
