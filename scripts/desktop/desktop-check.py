@@ -28,7 +28,7 @@ import threading
 import time
 
 import dbus
-from Xlib import X, display as xdisplay
+from Xlib import display as xdisplay
 from Xlib.ext import xfixes
 
 TAG = "DESKTOP-CHECK"
