@@ -59,9 +59,9 @@ ldd "$(command -v busybox)" >/dev/null 2>&1 && die "busybox is not the static bu
 /usr/bin/python3 -c 'import dbus, Xlib.ext.xfixes' 2>/dev/null ||
   die "Debian's python3 lacks dbus or Xlib; install python3-dbus and python3-xlib (scripts/bootstrap.sh --ci)"
 
-# The installed layout, from the build tree as it is.
-cmake --build "$build" --target quenlitor-midi-texto quenlitor-tokens >/dev/null ||
-  die "could not build quenlitor-midi-texto and quenlitor-tokens in $build"
+# The installed layout, from the build tree as it is: the programs and what is installed with them.
+cmake --build "$build" --target quenlitor-midi-texto quenlitor-tokens quenlitor-compressed-docs >/dev/null ||
+  die "could not build quenlitor-midi-texto, quenlitor-tokens and their manual pages in $build"
 rm -rf "$work"
 mkdir -p "$work"
 prefix=$work/prefix
