@@ -136,16 +136,5 @@ TEST(ToolChords, InstalledDictionaryComesBeforeTheBuildsCopy) {
     EXPECT_EQ(runTool({"check-dictionary"}).out, "110\n");
 }
 
-TEST(ToolChords, HelpNamesBothCommands) {
-    const auto tool = runTool({"--help"});
-    EXPECT_NE(tool.out.find("analyze"), std::string::npos);
-    EXPECT_NE(tool.out.find("check-dictionary"), std::string::npos);
-    for (const char* command : {"analyze", "check-dictionary"}) {
-        const auto result = runTool({command, "--help"});
-        EXPECT_EQ(result.status, 0);
-        EXPECT_EQ(result.out.rfind(std::string("Uso: quenlitor-tokens ") + command, 0), 0u);
-    }
-}
-
 } // namespace
 } // namespace quenlitor::testing

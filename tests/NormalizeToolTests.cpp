@@ -47,9 +47,6 @@ TEST(ToolNormalize, NeedsExactlyOneOfTitleAndToken) {
         EXPECT_EQ(result.out, "");
         EXPECT_NE(result.err.find("Uso: quenlitor-tokens normalize"), std::string::npos);
     }
-    const auto help = runTool({"normalize", "--help"});
-    EXPECT_EQ(help.status, 0);
-    EXPECT_NE(help.out.find("--title TEXTO"), std::string::npos);
 }
 
 } // namespace

@@ -6,34 +6,29 @@
 namespace quenlitor::testing {
 namespace {
 
-TEST(ToolDecode, PrintsOneLinePerMessage) {
+TEST(ToolDecode, PrintsOneLinePerMessageFromStandardInputOrAFile) {
     const auto result = runTool({"decode"}, bytes({0x90, 0x3C, 0x64, 0x40, 0x00, 0xF8, 0xB9, 0x7B, 0x00, 0xFF}));
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.out, "noteOn 60 0\nnoteOff 64 0\nallNotesOff 9\nreset\n");
     EXPECT_EQ(result.err, "");
-}
 
-TEST(ToolDecode, ReadsAFileArgument) {
     TemporaryDirectory directory;
-    const auto file = directory.write("notas.mid", bytes({0x9F, 0x30, 0x7F}));
-    const auto result = runTool({"decode", file.string()});
-    EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(result.out, "noteOn 48 15\n");
+    const auto file = runTool({"decode", directory.write("notas.mid", bytes({0x9F, 0x30, 0x7F})).string()});
+    EXPECT_EQ(file.status, 0);
+    EXPECT_EQ(file.out, "noteOn 48 15\n");
 }
 
-TEST(ToolDecode, LargeInputStreamsThroughChunkBoundaries) {
+TEST(ToolGestures, LargeInputStreamsThroughChunkBoundaries) {
     // 200,000 note pairs by running status, far more than one read; every message must survive
     // the chunk boundaries.
     std::string input = bytes({0x90});
+    std::string expected;
     for (int i = 0; i < 200000; ++i) {
         input += bytes({60, 100, 60, 0});
+        expected += "60\n";
     }
     const auto result = runTool({"gestures"}, input);
     EXPECT_EQ(result.status, 0);
-    std::string expected;
-    for (int i = 0; i < 200000; ++i) {
-        expected += "60\n";
-    }
     EXPECT_EQ(result.out, expected);
 }
 
@@ -46,10 +41,13 @@ TEST(ToolGestures, PrintsEachFinishedGestureAscending) {
 }
 
 TEST(ToolUsage, HelpAndMistakes) {
-    for (const auto& args : {std::initializer_list<std::string>{"--help"}, {"decode", "--help"}, {"gestures", "-h"}}) {
-        const auto result = runTool(args);
+    const auto help = runTool({"--help"});
+    EXPECT_EQ(help.status, 0);
+    for (const char* command : {"decode", "gestures", "analyze", "check-dictionary", "token", "normalize", "stream", "listen"}) {
+        EXPECT_NE(help.out.find(std::string("\n  ") + command + " "), std::string::npos) << command;
+        const auto result = runTool({command, command == std::string("gestures") ? "-h" : "--help"});
         EXPECT_EQ(result.status, 0);
-        EXPECT_NE(result.out.find("Uso: quenlitor-tokens"), std::string::npos);
+        EXPECT_EQ(result.out.rfind(std::string("Uso: quenlitor-tokens ") + command + " ", 0), 0u) << result.out;
     }
     const auto unknownCommand = runTool({"descifra"});
     EXPECT_EQ(unknownCommand.status, 2);

@@ -4,12 +4,9 @@
 // captures its outputs and exit status.
 #include "support/Files.hpp"
 
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <initializer_list>
-#include <sstream>
 #include <string>
 #include <vector>
 #include <sys/wait.h>
