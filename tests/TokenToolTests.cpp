@@ -6,18 +6,19 @@
 namespace quenlitor::testing {
 namespace {
 
+std::string bigEndian32(std::uint32_t n) {
+    return bytes({int(n >> 24), int(n >> 16 & 0xFF), int(n >> 8 & 0xFF), int(n & 0xFF)});
+}
+
 // A Standard MIDI File chunk: type, big-endian length, body.
 std::string chunk(const std::string& type, const std::string& body) {
-    const auto n = body.size();
-    return type + bytes({int(n >> 24 & 0xFF), int(n >> 16 & 0xFF), int(n >> 8 & 0xFF), int(n & 0xFF)}) + body;
+    return type + bigEndian32(static_cast<std::uint32_t>(body.size())) + body;
 }
 
 std::string header(int format, int tracks) { return chunk("MThd", bytes({0, format, 0, tracks, 0, 96})); }
 
 // A track chunk header whose length field says `length`, whatever follows.
-std::string trackHeader(std::uint32_t length) {
-    return "MTrk" + bytes({int(length >> 24), int(length >> 16 & 0xFF), int(length >> 8 & 0xFF), int(length & 0xFF)});
-}
+std::string trackHeader(std::uint32_t length) { return "MTrk" + bigEndian32(length); }
 
 // What the token says is TokenGeneratorTests' table; here, that the tool passes notes and the
 // option through and prints the normalised token.
