@@ -172,40 +172,29 @@ TEST_F(CaptureControllerTest, CancelsAndResetsEmptyTheSession) {
     EXPECT_EQ(controller->history().size(), 1u);
 }
 
-TEST_F(CaptureControllerTest, StatusFollowsThousandsOfHeldKeys) {
-    // Every note on every channel: 2,048 keys, 128 distinct notes. The line is written out here
-    // from its own table, and read only now and then, as a closed menu would.
-    const char* names[] = {"C", "C#", "D", "Eb", "E", "F", "F#", "G", "Ab", "A", "Bb", "B"};
-    const auto playing = [&](std::ptrdiff_t without) {
-        std::string line = "Tocando: ";
-        for (std::ptrdiff_t note = 0; note < 128; ++note) {
-            if (note != without) {
-                line += (line.size() > 10 ? " · " : "") + std::string(names[note % 12]) + std::to_string(note / 12 - 1);
-            }
-        }
-        return line;
-    };
+// A key counts as held while it is down on any channel of any source; the line is rebuilt only
+// when a note starts or stops being held, and read only now and then, as a closed menu would.
+TEST_F(CaptureControllerTest, StatusFollowsKeysHeldOnSeveralChannels) {
     for (std::ptrdiff_t channel = 0; channel < 16; ++channel) {
-        for (std::ptrdiff_t note = 0; note < 128; ++note) {
-            controller->receive(MIDIMessage::noteOn(note, channel), 1);
-        }
+        controller->receive(MIDIMessage::noteOn(64, channel), 1);
+        controller->receive(MIDIMessage::noteOn(60, channel), 1);
     }
-    EXPECT_EQ(controller->status(), playing(-1));
+    EXPECT_EQ(controller->status(), "Tocando: C4 · E4");
     for (std::ptrdiff_t channel = 0; channel < 15; ++channel) {
         controller->receive(MIDIMessage::noteOff(60, channel), 1);
     }
-    EXPECT_EQ(controller->status(), playing(-1)) << "C4 is still down on channel 15";
+    EXPECT_EQ(controller->status(), "Tocando: C4 · E4") << "C4 is still down on channel 15";
     controller->receive(MIDIMessage::noteOff(60, 15), 1);
     controller->receive(MIDIMessage::noteOff(60, 15), 1);
-    EXPECT_EQ(controller->status(), playing(60));
+    EXPECT_EQ(controller->status(), "Tocando: E4");
     controller->receive(MIDIMessage::noteOn(60, 3), 2);
     controller->receive(MIDIMessage::noteOn(0, 3), 2);
-    EXPECT_EQ(controller->status(), playing(-1));
+    EXPECT_EQ(controller->status(), "Tocando: C-1 · C4 · E4");
     controller->receive(MIDIMessage::allNotesOff(0), 1);
     EXPECT_EQ(controller->status(), "Captura reiniciada.");
     press(62);
     EXPECT_EQ(controller->status(), "Tocando: D4");
-    EXPECT_EQ(changes, 2048 + 15 + 2 + 2 + 1 + 1);
+    EXPECT_EQ(changes, 32 + 15 + 2 + 2 + 1 + 1);
 }
 
 } // namespace

@@ -73,16 +73,16 @@ TEST(ChordPattern, NormalisesIntervalsTheSameFromValuesAndFromJSON) {
     constexpr auto maximum = std::numeric_limits<std::int64_t>::max();
     constexpr auto minimum = std::numeric_limits<std::int64_t>::min();
     struct Case {
-        const char* json;
+        const char* json; // the same intervals as `required` and `optional`
         Values required, optional;
         std::vector<int> expectedRequired, expectedOptional;
     };
     const Case cases[] = {
-        {"[4, 7, 16, -5, 7]", {4, 7, 16, -5, 7}, {}, {0, 4, 7}, {}},
-        {"[]", {}, {14, 2, 26}, {0}, {2}},
-        {"[0, 4, 7]", {0, 4, 7}, {0, 4}, {0, 4, 7}, {0, 4}},
-        {"[7, 4]", {7, 4}, {11, 11}, {0, 4, 7}, {11}},
-        {"[12, -12, -1]", {12, -12, -1}, {-13, 23}, {0, 11}, {11}},
+        {R"([4, 7, 16, -5, 7], "opcionales": [])", {4, 7, 16, -5, 7}, {}, {0, 4, 7}, {}},
+        {R"([], "opcionales": [14, 2, 26])", {}, {14, 2, 26}, {0}, {2}},
+        {R"([0, 4, 7], "opcionales": [0, 4])", {0, 4, 7}, {0, 4}, {0, 4, 7}, {0, 4}},
+        {R"([7, 4], "opcionales": [11, 11])", {7, 4}, {11, 11}, {0, 4, 7}, {11}},
+        {R"([12, -12, -1], "opcionales": [-13, 23])", {12, -12, -1}, {-13, 23}, {0, 11}, {11}},
         {"[9223372036854775807, -9223372036854775808]", {maximum, minimum}, {}, {0, 4, 7}, {}},
     };
     for (const Case& c : cases) {
@@ -90,14 +90,7 @@ TEST(ChordPattern, NormalisesIntervalsTheSameFromValuesAndFromJSON) {
         const ChordPattern fromValues("x", c.required, c.optional, false);
         EXPECT_EQ(fromValues.required(), c.expectedRequired);
         EXPECT_EQ(fromValues.optional(), c.expectedOptional);
-
-        std::string optional = "[";
-        for (const auto value : c.optional) {
-            optional += (optional.size() > 1 ? "," : "") + std::to_string(value);
-        }
-        const auto json =
-            std::string(R"({"nombre": "x", "obligatorias": )") + c.json + R"(, "opcionales": )" + optional + "]}";
-        EXPECT_EQ(ChordPattern::fromJSON(json), fromValues);
+        EXPECT_EQ(ChordPattern::fromJSON(std::string(R"({"nombre": "x", "obligatorias": )") + c.json + "}"), fromValues);
     }
 }
 

@@ -321,7 +321,6 @@ TEST_F(ALSASequencer, ReplugKeepsTheIDUnderANewEndpoint) {
     EXPECT_EQ(take(2), (Strings{from("noteOn 40 0", again->endpoint), from("noteOff 40 0", again->endpoint)}));
 }
 
-// The source vanishes between listing and connecting: the service says so, in Spanish.
 TEST_F(ALSASequencer, SourceGoneBeforeItsConnectionIsReported) {
     int doomed = -1;
     onFilter = [&](const MIDISourceInfo& source) {
@@ -397,8 +396,7 @@ TEST_F(ALSASequencer, VirtualMIDICardBytesArriveAsMessages) {
     EXPECT_EQ(takeGestures(), (Gestures{{60, 64}}));
 }
 
-// Stopped, the client is gone from the kernel and nothing more is delivered; started again, the
-// same keyboard has a new endpoint under the same id; released, the client goes with it.
+// Started again, the same keyboard has a new endpoint under the same id.
 TEST_F(ALSASequencer, StopRestartAndReleaseFollowTheClient) {
     int port = -1;
     const auto before = plug(firstPort, port);

@@ -114,8 +114,7 @@ TEST(QtClipboard, WritesTheTextPastedWithCtrlVAndClearEmptiesIt) {
     EXPECT_TRUE(processEventsUntil([] { return QGuiApplication::clipboard()->text(QClipboard::Clipboard).isEmpty(); }));
 }
 
-// Tasks run on the GUI thread in posting order, never inside post, whoever posts them; a task
-// posted by a task runs after those already queued.
+// Never inside post, whoever posts; a task posted by a task runs after those already queued.
 TEST(QtMainQueue, TasksRunLaterOnTheGuiThreadInPostingOrder) {
     QtMainQueue queue;
     constexpr int count = 2000;

@@ -128,8 +128,7 @@ TEST(QtMenuItem, ChoosingCallsTheActionWithTheItemAndItsValue) {
     EXPECT_EQ(calls, 1) << "only the enabled item with an action";
 }
 
-// Qt toggles a checkable action when it is chosen; the checkmark must show only what the
-// application set.
+// Qt toggles a checkable action when it is chosen.
 TEST(QtMenuItem, CheckmarkShowsOnlyWhatTheApplicationSet) {
     for (const bool before : {false, true}) {
         for (const std::optional<bool> set : {std::optional<bool>(), std::optional<bool>(!before)}) {
