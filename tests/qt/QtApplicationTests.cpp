@@ -167,36 +167,32 @@ std::unique_ptr<QTimer> failSafe() {
     return timer;
 }
 
-TEST(QtApplication, RunLaunchesAndReturnsAfterTerminateOnce) {
-    int argc = 0;
-    QtApplication application(argc, nullptr);
-    const auto delegate = std::make_shared<RecordingDelegate>();
-    bool statusItemShown = false;
-    delegate->onLaunch = [&] {
-        const auto item = application.makeStatusItem();
-        statusItemShown = item->button() != nullptr;
-        application.terminate();
-        application.terminate();
-    };
-    application.setDelegate(delegate);
-    const auto guard = failSafe();
-    EXPECT_EQ(application.run(), 0);
-    EXPECT_EQ(delegate->events, (std::vector<std::string>{"launch", "terminate"}));
-    EXPECT_TRUE(statusItemShown);
+// Asked to quit twice while launching, or before running at all (with events processed
+// meanwhile, which must not lose the quit), run returns once, after the delegate is told.
+TEST(QtApplication, RunReturnsAfterTerminateRequestedOnceOrTwice) {
+    for (const bool beforeRun : {false, true}) {
+        SCOPED_TRACE(beforeRun ? "before run" : "while launching");
+        int argc = 0;
+        QtApplication application(argc, nullptr);
+        const auto delegate = std::make_shared<RecordingDelegate>();
+        bool statusItemShown = false;
+        delegate->onLaunch = [&] {
+            statusItemShown = application.makeStatusItem()->button() != nullptr;
+            application.terminate();
+            application.terminate();
+        };
+        application.setDelegate(delegate);
+        if (beforeRun) {
+            application.terminate();
+            QCoreApplication::processEvents();
+        }
+        const auto guard = failSafe();
+        EXPECT_EQ(application.run(), 0);
+        EXPECT_EQ(delegate->events, (beforeRun ? std::vector<std::string>{"terminate"}
+                                               : std::vector<std::string>{"launch", "terminate"}));
+        EXPECT_EQ(statusItemShown, !beforeRun);
+    }
     EXPECT_FALSE(QGuiApplication::quitOnLastWindowClosed());
-}
-
-TEST(QtApplication, TerminateBeforeRunEndsWithoutLaunching) {
-    int argc = 0;
-    QtApplication application(argc, nullptr);
-    const auto delegate = std::make_shared<RecordingDelegate>();
-    application.setDelegate(delegate);
-    application.terminate();
-    // Whoever processes events meanwhile must not lose the quit.
-    QCoreApplication::processEvents();
-    const auto guard = failSafe();
-    EXPECT_EQ(application.run(), 0);
-    EXPECT_EQ(delegate->events, std::vector<std::string>{"terminate"});
 }
 
 TEST(QtApplication, TermAndIntSignalsQuitInOrder) {
