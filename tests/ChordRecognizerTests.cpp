@@ -271,23 +271,19 @@ TEST(ChordAnalysis, NamesRankAndMergeByCanonicalComposition) {
         std::string principal;
         std::vector<std::string> alternatives;
     };
+    const auto triad = [](const char* name) { return ChordPattern(name, {0, 4, 7}, {}, false); };
     const Case cases[] = {
-        {"names compared in composed form: é sorts after f",
-         {ChordPattern("e\u0301", {0, 4, 7}, {}, false), ChordPattern("f", {0, 4, 7}, {}, false)},
-         {48, 52, 55}, "Cf", {"Ce\u0301"}},
-        {"equivalent names fall to discovery order and count as one name",
-         {ChordPattern("\u00e9", {0, 4, 7}, {}, false), ChordPattern("e\u0301", {0, 4, 7}, {}, false)},
+        {"names compared in composed form: é sorts after f", {triad("e\u0301"), triad("f")}, {48, 52, 55}, "Cf",
+         {"Ce\u0301"}},
+        {"equivalent names fall to discovery order and count as one name", {triad("\u00e9"), triad("e\u0301")},
          {48, 52, 55}, "C\u00e9", {}},
         {"equivalent names at two roots",
          {ChordPattern("\u1e0b\u0323", {0, 6}, {}, false), ChordPattern("d\u0323\u0307", {0, 6}, {}, false)},
          {66, 72}, "F#\u1e0b\u0323", {"C\u1e0b\u0323"}},
         {"names equal once their marks are put in canonical order",
-         {ChordPattern("\u0301\u0327", {0, 4, 7}, {}, false), ChordPattern("\u0327\u0301", {0, 4, 7}, {}, false),
-          ChordPattern("\u0327", {0, 4, 7}, {}, false)},
-         {48, 52, 55}, "C\u0327", {"C\u0301\u0327"}},
+         {triad("\u0301\u0327"), triad("\u0327\u0301"), triad("\u0327")}, {48, 52, 55}, "C\u0327", {"C\u0301\u0327"}},
         {"one name for two entries that spell it alike",
-         {ChordPattern("7", {0, 4, 10}, {7}, false), ChordPattern("7", {0, 4, 7, 10}, {}, false),
-          ChordPattern("", {0, 4, 7}, {}, false)},
+         {ChordPattern("7", {0, 4, 10}, {7}, false), ChordPattern("7", {0, 4, 7, 10}, {}, false), triad("")},
          {48, 52, 55, 58}, "C7", {}},
         {"a root name and a suffix can spell another root's name",
          {ChordPattern("#", {0, 1}, {}, false), ChordPattern("", {0, 11}, {}, false)},

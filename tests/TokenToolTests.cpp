@@ -45,22 +45,21 @@ TEST(ToolToken, PrintsTheTokenAsCopied) {
 }
 
 TEST(ToolToken, ErrorsSayWhyInSpanish) {
-    const auto outside = runTool({"token", "60", "109"});
-    EXPECT_EQ(outside.status, 1);
-    EXPECT_EQ(outside.out, "");
-    EXPECT_EQ(outside.err, "La fuente admite de A0 a C8. El token no se copió.\n");
-
-    const auto none = runTool({"token"});
-    EXPECT_EQ(none.status, 1);
-    EXPECT_EQ(none.err, "No hay notas para copiar.\n");
-
-    EXPECT_EQ(runTool({"token", "sesenta"}).status, 2);
-
     TemporaryDirectory directory;
-    const auto empty = directory.write("vacio.json", R"({"chords": []})");
-    const auto rejected = runTool({"token", "--dictionary", empty.string(), "60"});
-    EXPECT_EQ(rejected.status, 2);
-    EXPECT_EQ(rejected.err, "error: El diccionario de acordes está vacío.\n");
+    const auto empty = directory.write("vacio.json", R"({"chords": []})").string();
+    const std::tuple<std::vector<std::string>, int, std::string> rows[] = {
+        {{"token", "60", "109"}, 1, "La fuente admite de A0 a C8. El token no se copió.\n"},
+        {{"token"}, 1, "No hay notas para copiar.\n"},
+        {{"token", "--dictionary", empty, "60"}, 2, "error: El diccionario de acordes está vacío.\n"},
+    };
+    for (const auto& [args, status, err] : rows) {
+        SCOPED_TRACE(::testing::PrintToString(args));
+        const auto result = runTool(args);
+        EXPECT_EQ(result.status, status);
+        EXPECT_EQ(result.out, "");
+        EXPECT_EQ(result.err, err);
+    }
+    EXPECT_EQ(runTool({"token", "sesenta"}).status, 2);
 }
 
 TEST(ToolStream, RawBytesGiveOneLinePerGesture) {
