@@ -29,7 +29,6 @@ constexpr std::string_view dictionary = R"({"chords": [
     {"nombre": "m", "obligatorias": [0, 3, 7]}
 ]})";
 
-
 class AppDelegateTest : public ::testing::Test {
 protected:
     std::shared_ptr<MemoryApplication> application = std::make_shared<MemoryApplication>();

@@ -113,10 +113,7 @@ TEST_F(CaptureControllerTest, FailuresLeaveClipboardAndHistoryAlone) {
     const auto before = controller->history();
     changes = 0;
 
-    press(60);
-    press(110);
-    release(60);
-    release(110);
+    play({60, 110});
     EXPECT_EQ(controller->status(), "La fuente admite de A0 a C8. El token no se copió.");
     EXPECT_EQ(changes, 4) << "a failed generation notifies once";
     EXPECT_EQ(controller->history(), before);

@@ -83,7 +83,6 @@ TEST(MIDIInputService, StartOpensClientAndPortAndConnectsEverySource) {
     rig.service->start();
     EXPECT_THAT(rig.platform->calls(), ElementsAre()) << "a second start creates nothing";
     EXPECT_EQ(rig.take(), Events{});
-    EXPECT_EQ(rig.platform->openClients(), 1u);
 }
 
 TEST(MIDIInputService, CreationFailuresAreReportedAndStartCanBeRetried) {

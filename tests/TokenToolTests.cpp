@@ -17,9 +17,6 @@ std::string chunk(const std::string& type, const std::string& body) {
 
 std::string header(int format, int tracks) { return chunk("MThd", bytes({0, format, 0, tracks, 0, 96})); }
 
-// A track chunk header whose length field says `length`, whatever follows.
-std::string trackHeader(std::uint32_t length) { return "MTrk" + bigEndian32(length); }
-
 // What the token says is TokenGeneratorTests' table; here, that the tool passes notes and the
 // option through and prints the normalised token.
 TEST(ToolToken, PrintsTheTokenAsCopied) {
@@ -120,13 +117,13 @@ TEST(ToolStream, StandardMIDIFilesAreReadAsFarAsTheyGo) {
         std::string err; // the end of standard error, empty for none
     };
     const std::vector<Row> rows{
-        {"cut after a whole event", header(0, 1) + trackHeader(20) + events.substr(0, 12), 1, "\"C4\" C4 .\n",
+        {"cut after a whole event", header(0, 1) + "MTrk" + bigEndian32(20) + events.substr(0, 12), 1, "\"C4\" C4 .\n",
          "en el byte 34: el archivo se corta antes del final de la pista que empieza en el byte 14\n"},
-        {"cut inside an event", header(0, 1) + trackHeader(20) + events.substr(0, 10), 1, "\"C4\" C4 .\n",
+        {"cut inside an event", header(0, 1) + "MTrk" + bigEndian32(20) + events.substr(0, 10), 1, "\"C4\" C4 .\n",
          "en el byte 32: el archivo se corta antes del final de la pista que empieza en el byte 14\n"},
-        {"length left at 0xFFFFFFFF", header(0, 1) + trackHeader(0xFFFFFFFF) + events, 1, both,
+        {"length left at 0xFFFFFFFF", header(0, 1) + "MTrk" + bigEndian32(0xFFFFFFFF) + events, 1, both,
          "en el byte 18: la pista declara 4294967295 bytes, pero su fin de pista acaba en el byte 42\n"},
-        {"length left at 0, a track after it", header(1, 2) + trackHeader(0) + events + later, 1,
+        {"length left at 0, a track after it", header(1, 2) + "MTrk" + bigEndian32(0) + events + later, 1,
          both + "\"G4\" G4 .\n", "en el byte 18: la pista declara 0 bytes, pero su fin de pista acaba en el byte 42\n"},
         {"an empty track", header(1, 2) + chunk("MTrk", "") + later, 0, "\"G4\" G4 .\n", ""},
         {"format 1 merges", header(1, 2) + heldLong + heldShort, 0, "\"3M\" C4 E .\n", ""},

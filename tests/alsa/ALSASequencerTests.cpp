@@ -73,11 +73,8 @@ public:
         snd_seq_ev_set_subs(&event);
         snd_seq_ev_set_direct(&event);
         const auto byte = [](int value) { return static_cast<unsigned char>(value); };
-        if (on) {
-            snd_seq_ev_set_noteon(&event, byte(channel), byte(note), byte(velocity));
-        } else {
-            snd_seq_ev_set_noteoff(&event, byte(channel), byte(note), 0);
-        }
+        on ? snd_seq_ev_set_noteon(&event, byte(channel), byte(note), byte(velocity))
+           : snd_seq_ev_set_noteoff(&event, byte(channel), byte(note), 0);
         snd_seq_event_output_direct(m_seq, &event);
     }
 
@@ -197,11 +194,11 @@ protected:
     // Waits until a source called `name`, other than `except`, is listed and connected.
     std::optional<MIDISourceInfo> waitConnected(const std::string& name, std::uint32_t except = 0) {
         std::optional<MIDISourceInfo> found;
-        runUntil([&] {
+        const bool connected = runUntil([&] {
             found = sourceNamed(name);
             return isConnected(found) && found->endpoint != except;
         });
-        return isConnected(found) && found->endpoint != except ? found : std::nullopt;
+        return connected ? found : std::nullopt;
     }
     // Plugs in a keyboard port called `name` and waits until the service has connected it.
     std::optional<MIDISourceInfo> plug(const char* name, int& port) {

@@ -127,8 +127,7 @@ TEST(LockFileRunningInstances, LockGoesWithAProcessThatDies) {
     ASSERT_GE(child, 0);
     if (child == 0) {
         LockFileRunningInstances holder(folder.path());
-        const char answer =
-            holder.claimSingleInstance("local.quenlitor.midi-texto") ? '1' : '2';
+        const char answer = holder.claimSingleInstance("local.quenlitor.midi-texto") ? '1' : '2';
         [[maybe_unused]] const ssize_t written = ::write(ready[1], &answer, 1);
         ::pause();
         ::_exit(0);
