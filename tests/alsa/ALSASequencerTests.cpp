@@ -114,10 +114,6 @@ std::string from(const std::string& message, std::uint32_t endpoint) {
     return message + " from " + std::to_string(endpoint);
 }
 
-std::int32_t expectedID(const char* port, std::size_t rank = 0) {
-    return platform::alsa::sourceUniqueID({keyboardClient, port}, rank);
-}
-
 // The raw MIDI device of the first snd-virmidi card, if one is loaded.
 std::optional<std::string> virmidiDevice() {
     for (int card = 0; card < 32; ++card) {
@@ -249,7 +245,7 @@ TEST_F(ALSASequencer, PluggedKeyboardsAreConnectedAndKeptApart) {
     int port1 = -1;
     const auto first = plug(firstPort, port1);
     ASSERT_TRUE(first) << sourceList();
-    EXPECT_EQ(first->uniqueID, expectedID(firstPort));
+    EXPECT_EQ(first->uniqueID, platform::alsa::sourceUniqueID({keyboardClient, firstPort}, 0));
     keyboards.note(port1, true, 60, 0);
     keyboards.note(port1, true, 64, 0, 90);
     keyboards.note(port1, false, 60, 0);
@@ -284,7 +280,7 @@ TEST_F(ALSASequencer, IdenticalTwinRanksSecondAndHiddenPortIsNotOffered) {
     ASSERT_EQ(twins.size(), 2u) << sourceList();
     // Equal names keep the order of client and port numbers, and the twin's port came second.
     EXPECT_EQ(twins[0], *first) << "the first keyboard keeps its endpoint and id";
-    EXPECT_EQ(twins[1].uniqueID, expectedID(firstPort, 1));
+    EXPECT_EQ(twins[1].uniqueID, platform::alsa::sourceUniqueID({keyboardClient, firstPort}, 1));
     EXPECT_FALSE(sourceNamed("Teclado de prueba: Puerto oculto")) << sourceList();
 }
 
