@@ -1,19 +1,14 @@
 #include "platform/qt/JsonSettingsStore.hpp"
 
-#include "platform/Error.hpp"
 #include "QtTestSupport.hpp"
-#include "platform/xdg/XdgDirectories.hpp"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
 
-#include <cerrno>
-#include <climits>
-#include <cstring>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <cstdint>
+#include <set>
 
 namespace quenlitor::platform::qt {
 namespace {
@@ -63,7 +58,6 @@ TEST(JsonSettingsStore, JsonValuesKeepTheirTypes) {
         {"-9223372036854775808", std::int64_t{INT64_MIN}},
         {"18446744073709551615", SettingsOther{}},
         {"5.0", 5.0},
-        {"-1.5e3", -1500.0},
         {"\"Teclado\"", std::string("Teclado")},
         {"[5, \"x\", [true]]", SettingsArray{std::int64_t{5}, std::string("x"), SettingsArray{true}}},
         {"[]", SettingsArray{}},
