@@ -136,7 +136,7 @@ TEST(TokenTextNormalizer, LongTextsGrowAndLimitIsEnforced) {
 }
 
 TEST(TokenTextNormalizer, CallableFromManyThreadsAtOnce) {
-    // Each thread has its own character iterator; a shared one would mix up texts.
+    // Run under ThreadSanitizer too (the tsan preset): state shared between calls would mix up texts.
     const std::vector<Row> rows{
         {"“CΔ” C4 E G .", "\"Cmaj7\" C4 E G ."},
         {"\"Bø\" B3 D4 F A .", "\"Bm7(b5)\" B3 D4 F A ."},

@@ -43,7 +43,7 @@ TEST(ToolGestures, PrintsEachFinishedGestureAscending) {
 TEST(ToolUsage, HelpMistakesAndUnreadableFiles) {
     const auto help = runTool({"--help"});
     EXPECT_EQ(help.status, 0);
-    for (const char* command : {"decode", "gestures", "analyze", "check-dictionary", "token", "normalize", "stream", "listen"}) {
+    for (const char* command : {"decode", "gestures", "analyze", "check-dictionary", "token", "normalize", "stream"}) {
         EXPECT_NE(help.out.find(std::string("\n  ") + command + " "), std::string::npos) << command;
         const auto result = runTool({command, command == std::string("gestures") ? "-h" : "--help"});
         EXPECT_EQ(result.status, 0);
