@@ -42,7 +42,7 @@ void checkRecognizer(const ChordRecognizer& recognizer) {
 // Writes a name from a few kinds of characters, so that escapes and multi-byte characters occur.
 std::string nameFrom(Bytes& bytes) {
     static const char* const pieces[] = {"m", "7", "#",    "b",    "(",   ")",       "/",        "Δ",
-                                         "ø", "°", "\\\"", "\\\\", "\\n", "\\u00e9", "e\\u0301", " "};
+                                         "ø", "°", "\\\"", "\\\\", "\\/", "\\u00e9", "e\\u0301", " "};
     std::string name;
     for (int count = bytes.next() % 6; count > 0; --count) {
         name += pieces[bytes.next() % std::size(pieces)];
@@ -166,7 +166,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     try {
         checkRecognizer(*ChordRecognizer::create(std::span(data, size)));
     } catch (const Error& error) {
-        check(error.domain() == "JSON" || (error.domain() == "QuenlitorMIDI" && error.code() == 1));
+        // Empty, a name with control characters, too many values.
+        check(error.domain() == "JSON" || (error.domain() == "QuenlitorMIDI" && error.code() >= 1 && error.code() <= 3));
     }
     return 0;
 }
