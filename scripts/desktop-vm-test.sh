@@ -113,7 +113,20 @@ mount -t tmpfs -o size=600m tmpfs /rw
 mkdir -p /rw/upper /rw/work
 mount -t overlay overlay -o lowerdir=/host,upperdir=/rw/upper,workdir=/rw/work /newroot || echo "DESKTOP-VM FAIL no overlay"
 for dir in dev proc sys; do mount --move /\$dir /newroot/\$dir; done
+# A fresh /tmp for the session; a checkout or build under the host's /tmp stays visible over it.
+kept=0
+for dir in "$root" "$build"; do
+  case "\$dir" in
+    /tmp/*) mkdir -p "/kept/\$kept"; mount --bind "/newroot\$dir" "/kept/\$kept"; kept=\$((kept + 1)) ;;
+  esac
+done
 mount -t tmpfs tmpfs /newroot/tmp
+kept=0
+for dir in "$root" "$build"; do
+  case "\$dir" in
+    /tmp/*) mkdir -p "/newroot\$dir"; mount --move "/kept/\$kept" "/newroot\$dir"; kept=\$((kept + 1)) ;;
+  esac
+done
 mount -t tmpfs tmpfs /newroot/run
 mkdir -p /newroot/dev/shm
 mount -t tmpfs tmpfs /newroot/dev/shm
