@@ -26,16 +26,29 @@ constexpr long overflowCode = 406;
 constexpr std::size_t valueLimit = 1'000'000;
 
 // Where in the document a value sits, as a user reads it: "chords[4].obligatorias[2]".
+// Written out only when a failure names it: on the way down each step just points at its parent,
+// so a dictionary that loads builds no text for the places it passes.
 class Path {
 public:
     Path() = default;
-    Path member(std::string_view key) const { return Path(m_text + (m_text.empty() ? "" : ".") + std::string(key)); }
-    Path element(std::size_t index) const { return Path(m_text + "[" + std::to_string(index) + "]"); }
-    std::string where() const { return m_text.empty() ? "la raíz del documento" : m_text; }
+    // The parent must outlive the step (the callers keep both on the stack).
+    Path member(std::string_view key) const { return Path(this, key, 0); }
+    Path element(std::size_t index) const { return Path(this, {}, index); }
+    std::string where() const { return m_parent == nullptr ? "la raíz del documento" : text(); }
 
 private:
-    explicit Path(std::string text) : m_text(std::move(text)) {}
-    std::string m_text;
+    Path(const Path* parent, std::string_view key, std::size_t index) : m_parent(parent), m_key(key), m_index(index) {}
+    std::string text() const {
+        std::string above = m_parent == nullptr || m_parent->m_parent == nullptr ? std::string() : m_parent->text();
+        if (m_key.empty()) {
+            return above + "[" + std::to_string(m_index) + "]";
+        }
+        return above + (above.empty() ? "" : ".") + std::string(m_key);
+    }
+
+    const Path* m_parent = nullptr;
+    std::string_view m_key;
+    std::size_t m_index = 0;
 };
 
 struct Subject {
@@ -205,7 +218,8 @@ std::vector<ChordPattern> decodeDocument(std::span<const std::uint8_t> bytes) {
     if (chords == document.end()) {
         fail(missingKeyCode, subject, "no tiene la lista chords.");
     }
-    const Path chordsPath = Path().member("chords");
+    const Path root;
+    const Path chordsPath = root.member("chords");
     if (!chords->is_array()) {
         wrongType(subject, chordsPath);
     }
