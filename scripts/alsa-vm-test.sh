@@ -58,19 +58,7 @@ done < <(ldd "$check" "$cli" | awk '/=> \// {print $3} /^\t\// {print $1}' | sor
 # Without it snd_seq_open("default") fails.
 cp /usr/share/alsa/alsa.conf "$rootfs/usr/share/alsa/alsa.conf"
 
-cat >"$rootfs/init" <<'EOF'
-#!/bin/busybox sh
-/bin/busybox --install -s /bin
-mount -t devtmpfs devtmpfs /dev
-exec </dev/console >/dev/console 2>&1
-mount -t proc proc /proc
-mount -t sysfs sysfs /sys
-# Nothing to autoload from: the modules are loaded below, in order.
-echo >/proc/sys/kernel/modprobe
-echo "ALSA-VM kernel $(uname -r)"
-while read -r module parameters; do
-  insmod "/modules/$module" $parameters || echo "ALSA-VM insmod failed: $module"
-done </modules/order
+{ vm_init_prelude ALSA-VM; cat <<'EOF'; } >"$rootfs/init"
 ls /dev/snd | tr '\n' ' '
 echo
 # Every test must run here: one skipped means no sequencer or no virtual MIDI card.

@@ -94,19 +94,7 @@ mkdir -p "$rootfs"/{bin,proc,sys,dev,host,rw,newroot}
 vm_collect_modules "$rootfs/modules" virtio_pci 9pnet_virtio 9p overlay snd-seq snd-virmidi:midi_devs=2
 cp "$(command -v busybox)" "$rootfs/bin/busybox"
 
-cat >"$rootfs/init" <<EOF
-#!/bin/busybox sh
-/bin/busybox --install -s /bin
-mount -t devtmpfs devtmpfs /dev
-exec </dev/console >/dev/console 2>&1
-mount -t proc proc /proc
-mount -t sysfs sysfs /sys
-# Nothing to autoload from: the modules are loaded below, in order.
-echo >/proc/sys/kernel/modprobe
-echo "DESKTOP-VM kernel \$(uname -r)"
-while read -r module parameters; do
-  insmod "/modules/\$module" \$parameters || echo "DESKTOP-VM insmod failed: \$module"
-done </modules/order
+{ vm_init_prelude DESKTOP-VM; cat <<EOF; } >"$rootfs/init"
 # This machine's root, read-only, under a tmpfs for what the session writes.
 mount -t 9p -o trans=virtio,version=9p2000.L,ro,msize=512000 hostroot /host || echo "DESKTOP-VM FAIL no 9p root"
 mount -t tmpfs -o size=600m tmpfs /rw

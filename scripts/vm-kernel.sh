@@ -90,3 +90,24 @@ vm_collect_modules() {
     grep -q "^${module//_/-}.ko\|^${module//-/_}.ko" "$dir/order" || die "modprobe found no $module in $vm_tree"
   done
 }
+
+# The first lines of a guest's /init, printed for the script to append its own: busybox's
+# commands, /dev, /proc and /sys, the console, and the collected modules loaded in order, each
+# failure and the kernel's version reported on the serial console after MARKER.
+vm_init_prelude() {
+  local marker=$1
+  cat <<PRELUDE
+#!/bin/busybox sh
+/bin/busybox --install -s /bin
+mount -t devtmpfs devtmpfs /dev
+exec </dev/console >/dev/console 2>&1
+mount -t proc proc /proc
+mount -t sysfs sysfs /sys
+# Nothing to autoload from: the modules are loaded below, in order.
+echo >/proc/sys/kernel/modprobe
+echo "$marker kernel \$(uname -r)"
+while read -r module parameters; do
+  insmod "/modules/\$module" \$parameters || echo "$marker insmod failed: \$module"
+done </modules/order
+PRELUDE
+}
