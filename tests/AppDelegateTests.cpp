@@ -53,6 +53,9 @@ protected:
         application->setDelegate(app);
         application->run();
         queue->runAll();
+        // The tests read the menu as the user sees it, open; ClosedMenuIsLeftAloneUntilItOpens
+        // covers the closed one.
+        menu().open();
     }
     MemoryMenu& menu() const { return dynamic_cast<MemoryMenu&>(*app->menu()); }
     std::shared_ptr<MemoryMenuItem> item(std::string_view title) const {
@@ -343,6 +346,35 @@ TEST_F(AppDelegateTest, MessagesRedrawOnlyWhatChanged) {
     item("Pausar captura")->choose();
     EXPECT_TRUE(button()->appearsDisabled);
     EXPECT_EQ(button()->appearanceChanges, appearanceChanges + 1);
+}
+
+// A tray host that shows the menu over D-Bus is sent every change of an item: while the menu is
+// closed nothing in it changes, and its next opening shows everything as it is then.
+TEST_F(AppDelegateTest, ClosedMenuIsLeftAloneUntilItOpens) {
+    launchWithKeyboard();
+    menu().close();
+    const auto items = menu().items();
+    const auto titles = menu().titles();
+    const auto inputs = submenu("Entradas MIDI")->items();
+    play(7, {57, 60, 64});
+    press(7, 62);
+    midi->addSource({.endpoint = 8, .name = "Otro", .uniqueID = {0, 43}});
+    midi->notifySetupChange();
+    queue->runAll();
+    item("Pausar captura")->choose();
+    EXPECT_TRUE(button()->appearsDisabled) << "the icon shows at all times";
+    EXPECT_EQ(menu().items(), items);
+    EXPECT_EQ(menu().titles(), titles);
+    EXPECT_EQ(submenu("Entradas MIDI")->items(), inputs);
+    EXPECT_TRUE(submenu("Últimos tokens")->items().empty());
+
+    menu().open();
+    EXPECT_EQ(line(1), "Escuchando · 2 entradas MIDI");
+    EXPECT_EQ(line(2), "Captura en pausa");
+    EXPECT_EQ(line(4), "\"Am\" A3 C E .");
+    EXPECT_TRUE(item("Reanudar captura"));
+    EXPECT_EQ(submenu("Últimos tokens")->titles(), std::vector<std::string>{"\"Am\" A3 C E ."});
+    EXPECT_EQ(submenu("Entradas MIDI")->titles().size(), 5u);
 }
 
 TEST_F(AppDelegateTest, LongTokensAreCutInTheMenuButKeptWhole) {

@@ -80,7 +80,12 @@ void AppDelegate::applicationWillTerminate() {
     }
 }
 
-void AppDelegate::menuWillOpen(platform::Menu&) { rebuildMenu(); }
+void AppDelegate::menuWillOpen(platform::Menu&) {
+    m_menuOpen = true;
+    rebuildMenu();
+}
+
+void AppDelegate::menuDidClose(platform::Menu&) { m_menuOpen = false; }
 
 bool AppDelegate::anotherInstanceRuns() const {
     const std::string identifier =
@@ -248,27 +253,40 @@ void AppDelegate::rebuildMenu() {
     m_menu->addItem(usage);
     m_menu->addItem(item("Salir", &AppDelegate::quit, true));
 
-    m_shown = {};
-    updateInputs();
-    updateLiveItems();
+    m_shown.history.reset();
+    showInputs();
+    showLiveLines();
+    updateButton();
 }
 
-// Runs after every MIDI message: only the capture line changes with each one, so the history and
-// the button are redrawn only when what they show has changed.
+// Runs after every MIDI message. While the menu is closed nothing in it changes: a tray host that
+// shows the menu over D-Bus would be sent every change, at a cost far above the message's own.
 void AppDelegate::updateLiveItems() {
-    if (m_listeningItem) {
-        updateListeningLine();
+    updateButton();
+    if (m_menuOpen) {
+        showLiveLines();
     }
-    if (m_captureItem) {
-        m_captureItem->setTitle(
-            firstCharacters(m_controller ? m_controller->status() : "No se pudo iniciar la captura.", captureLineLength));
-    }
+}
+
+void AppDelegate::updateButton() {
     const bool paused = m_controller && m_controller->paused();
     if (m_shown.paused != paused && m_statusItem) {
         if (const auto button = m_statusItem->button()) {
             button->setAppearsDisabled(paused);
         }
         m_shown.paused = paused;
+    }
+}
+
+// Only the capture line changes with each message, so the history is redrawn only when what it
+// shows has changed.
+void AppDelegate::showLiveLines() {
+    if (m_listeningItem) {
+        updateListeningLine();
+    }
+    if (m_captureItem) {
+        m_captureItem->setTitle(
+            firstCharacters(m_controller ? m_controller->status() : "No se pudo iniciar la captura.", captureLineLength));
     }
     static const std::vector<GeneratedToken> noHistory;
     const std::vector<GeneratedToken>& history = m_controller ? m_controller->history() : noHistory;
@@ -326,6 +344,12 @@ void AppDelegate::updateHistoryItems() {
 }
 
 void AppDelegate::updateInputs() {
+    if (m_menuOpen) {
+        showInputs();
+    }
+}
+
+void AppDelegate::showInputs() {
     const auto inputs = m_inputItem ? m_inputItem->submenu() : nullptr;
     if (!inputs) {
         return;

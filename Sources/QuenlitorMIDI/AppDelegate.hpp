@@ -27,12 +27,15 @@ public:
     void applicationDidFinishLaunching() override;
     void applicationWillTerminate() override;
     void menuWillOpen(platform::Menu& menu) override;
+    void menuDidClose(platform::Menu& menu) override;
 
-    // Throws every item away and builds the menu again.
+    // Throws every item away and builds the menu again, showing everything as it is now.
     void rebuildMenu();
-    // Refreshes the listening, capture and token lines and the recent tokens in place.
+    // Dims the button while paused and, while the menu is open, refreshes the listening, capture
+    // and token lines and the recent tokens in place. A closed menu is left as it is: it is
+    // rebuilt when it opens.
     void updateLiveItems();
-    // Refreshes the MIDI inputs submenu in place.
+    // While the menu is open, refreshes the MIDI inputs submenu in place.
     void updateInputs();
 
     // The menu's commands.
@@ -72,6 +75,9 @@ private:
     // A disabled line showing a text that comes from elsewhere: cut to fit, whole in its tool tip.
     std::shared_ptr<platform::MenuItem> foreignTextItem(const std::string& text);
     std::shared_ptr<platform::Menu> usageMenu();
+    void updateButton();
+    void showLiveLines();
+    void showInputs();
     void updateListeningLine();
     void updateHistoryItems();
 
@@ -87,12 +93,15 @@ private:
     std::string m_lastErrorExplanation;
     // Why the settings could not be saved; a menu line says so until a later write succeeds.
     std::optional<std::string> m_settingsError;
-    // What the history items and the button show now; empty after a rebuild made new items.
+    // What the history items and the button show now; the history is unknown after a rebuild made
+    // new items.
     struct Shown {
         std::optional<std::vector<std::string>> history;
         std::optional<bool> paused;
     };
     Shown m_shown;
+    // Between the menu's opening and its closing, as the desktop reports them.
+    bool m_menuOpen = false;
     std::shared_ptr<platform::MenuItem> m_listeningItem;
     std::shared_ptr<platform::MenuItem> m_captureItem;
     std::shared_ptr<platform::MenuItem> m_tokenItem;

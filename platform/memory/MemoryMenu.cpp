@@ -18,6 +18,12 @@ void MemoryMenu::open() {
     }
 }
 
+void MemoryMenu::close() {
+    if (const auto delegate = m_delegate.lock()) {
+        delegate->menuDidClose(*this);
+    }
+}
+
 std::shared_ptr<MemoryMenuItem> MemoryMenu::item(std::string_view title) const {
     const auto found = std::find_if(m_items.begin(), m_items.end(), [&](const auto& item) { return item->title() == title; });
     return found == m_items.end() ? nullptr : std::dynamic_pointer_cast<MemoryMenuItem>(*found);

@@ -51,6 +51,8 @@ public:
 
     // Tells the delegate the menu is about to open, as a click on the status item does.
     void open();
+    // Tells the delegate the menu has closed, as choosing an item or clicking elsewhere does.
+    void close();
     // The first item titled `title`, at this level only; null when there is none.
     std::shared_ptr<MemoryMenuItem> item(std::string_view title) const;
     // The item at `index`; null past the end.

@@ -62,15 +62,8 @@ void QtMenuItem::setToolTip(const std::optional<std::string>& toolTip) {
 }
 
 void QtMenuItem::setSubmenu(std::shared_ptr<Menu> submenu) {
-    if (const auto previous = std::dynamic_pointer_cast<QtMenu>(m_submenu);
-        previous && previous->m_supermenuItem.lock().get() == this) {
-        previous->m_supermenuItem.reset();
-    }
     m_submenu = std::move(submenu);
     const auto shown = std::dynamic_pointer_cast<QtMenu>(m_submenu);
-    if (shown) {
-        shown->m_supermenuItem = weak_from_this();
-    }
     m_qaction->setMenu(shown ? shown->qmenu() : static_cast<QMenu*>(nullptr));
 }
 
@@ -82,28 +75,10 @@ void QtMenuItem::chosen() {
     if (!m_enabled || !m_action) {
         return;
     }
-    // The action may rebuild the menu, releasing this item, its action and the top menu.
+    // The action may rebuild the menu, releasing this item and its action.
     const std::shared_ptr<QtMenuItem> keepAlive = shared_from_this();
-    const std::shared_ptr<QtMenu> root = rootMenu();
     const Action action = m_action;
     action(*this);
-    if (root) {
-        root->reportOpeningAfterCommand();
-    }
-}
-
-std::shared_ptr<QtMenu> QtMenuItem::rootMenu() const {
-    std::shared_ptr<QtMenu> menu = m_menu.lock();
-    // The depth bound only guards against a menu made its own submenu.
-    for (int depth = 0; menu && depth < 64; ++depth) {
-        const std::shared_ptr<QtMenuItem> holder = menu->m_supermenuItem.lock();
-        std::shared_ptr<QtMenu> parent = holder ? holder->m_menu.lock() : nullptr;
-        if (!parent) {
-            break;
-        }
-        menu = std::move(parent);
-    }
-    return menu;
 }
 
 std::shared_ptr<QtMenu> QtMenu::create() {
@@ -111,6 +86,11 @@ std::shared_ptr<QtMenu> QtMenu::create() {
     QObject::connect(menu->qmenu(), &QMenu::aboutToShow, menu->qmenu(), [weak = std::weak_ptr<QtMenu>(menu)] {
         if (const auto self = weak.lock()) {
             self->reportOpening();
+        }
+    });
+    QObject::connect(menu->qmenu(), &QMenu::aboutToHide, menu->qmenu(), [weak = std::weak_ptr<QtMenu>(menu)] {
+        if (const auto self = weak.lock()) {
+            self->reportClosing();
         }
     });
     return menu;
@@ -126,16 +106,12 @@ void QtMenu::removeAllItems() {
     for (const std::shared_ptr<MenuItem>& item : std::exchange(m_items, {})) {
         if (const auto shown = std::dynamic_pointer_cast<QtMenuItem>(item)) {
             m_qmenu->removeAction(shown->action());
-            if (shown->m_menu.lock().get() == this) {
-                shown->m_menu.reset();
-            }
         }
     }
 }
 
 void QtMenu::addItem(std::shared_ptr<MenuItem> item) {
     if (const auto shown = std::dynamic_pointer_cast<QtMenuItem>(item)) {
-        shown->m_menu = weak_from_this();
         m_qmenu->addAction(shown->action());
     }
     m_items.push_back(std::move(item));
@@ -149,20 +125,10 @@ void QtMenu::reportOpening() {
     }
 }
 
-void QtMenu::reportOpeningAfterCommand() {
-    if (m_reportQueued) {
-        return;
+void QtMenu::reportClosing() {
+    if (const auto delegate = m_delegate.lock()) {
+        delegate->menuDidClose(*this);
     }
-    m_reportQueued = true;
-    QMetaObject::invokeMethod(
-        qmenu(),
-        [weak = weak_from_this()] {
-            if (const auto self = weak.lock()) {
-                self->m_reportQueued = false;
-                self->reportOpening();
-            }
-        },
-        Qt::QueuedConnection);
 }
 
 } // namespace quenlitor::platform::qt

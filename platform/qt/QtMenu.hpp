@@ -40,11 +40,8 @@ public:
     QAction* action() const { return m_qaction.get(); }
 
 private:
-    friend class QtMenu;
-
     QtMenuItem(std::string title, bool separator);
     void chosen();
-    std::shared_ptr<QtMenu> rootMenu() const;
 
     std::string m_title;
     bool m_separator;
@@ -54,20 +51,16 @@ private:
     std::optional<std::string> m_toolTip;
     std::shared_ptr<Menu> m_submenu;
     RepresentedValue m_value;
-    // The menu the item was last added to, for finding the top of the menu tree.
-    std::weak_ptr<QtMenu> m_menu;
     QtOwned<QAction> m_qaction;
 };
 
 // A menu over a QMenu that belongs to it, showing tool tips, never enabling items by itself.
 //
-// The delegate is told of an opening by the QMenu's aboutToShow. Tray hosts that show the menu
-// themselves over D-Bus (StatusNotifierItem with com.canonical.dbusmenu) do not all report the
-// opening, and some report it without waiting for the answer. Items the application changes in
-// place reach them at once, as Qt forwards every change of an action; what the application sets
-// only at an opening changes through commands alone. So after every command chosen from a menu
-// tree, its top menu reports an opening once more, queued to run after the command: the next
-// look at the menu, reported or not, shows it freshly built.
+// The delegate is told of an opening by the QMenu's aboutToShow and of a closing by its
+// aboutToHide. A tray host that shows the menu itself over D-Bus (StatusNotifierItem with
+// com.canonical.dbusmenu) calls AboutToShow before showing it and sends a "closed" event after,
+// which Qt turns into the same two signals; every change of an action reaches such a host as a
+// D-Bus signal at once.
 class QtMenu final : public Menu, public std::enable_shared_from_this<QtMenu> {
 public:
     static std::shared_ptr<QtMenu> create();
@@ -81,18 +74,14 @@ public:
     QMenu* qmenu() const { return m_qmenu.get(); }
     // Tells the delegate, if it still exists, that the menu is about to open.
     void reportOpening();
+    // Tells the delegate, if it still exists, that the menu has closed.
+    void reportClosing();
 
 private:
-    friend class QtMenuItem;
-
     QtMenu();
-    void reportOpeningAfterCommand();
 
     std::weak_ptr<MenuDelegate> m_delegate;
     std::vector<std::shared_ptr<MenuItem>> m_items;
-    // The item this menu is the submenu of, for finding the top of the menu tree.
-    std::weak_ptr<QtMenuItem> m_supermenuItem;
-    bool m_reportQueued = false;
     QtOwned<QMenu> m_qmenu;
 };
 

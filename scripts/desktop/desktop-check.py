@@ -20,6 +20,7 @@ up by the caller; this program starts and stops the application itself.
 """
 
 import os
+import re
 import signal
 import statistics
 import subprocess
@@ -209,25 +210,34 @@ class TrayItem:
     def property(self, name):
         return self.item.Get(self.ITEM, name, dbus_interface=dbus.PROPERTIES_IFACE)
 
-    def layout(self, about_to_show=True):
-        """The whole menu tree; with about_to_show, after telling the application it opens."""
-        if about_to_show:
-            self.menu.AboutToShow(0, timeout=120)
+    def layout(self, close=True):
+        """The whole menu tree as a host shows it: AboutToShow, then GetLayout; with close, the
+        "closed" event the host sends when the menu goes away."""
+        self.menu.AboutToShow(0, timeout=120)
         _, raw = self.menu.GetLayout(0, -1, dbus.Array([], signature="s"), timeout=120)
+        if close:
+            self.event(0, "closed")
         return Node(raw)
 
-    def click(self, *labels, about_to_show=True, quits=False):
-        """Chooses the entry at that path of labels, as a host does on a click. An entry that quits
-        the application is not waited for: the application may end before its reply leaves."""
-        node = self.layout(about_to_show).find(*labels)
+    def event(self, node_id, name, quits=False):
+        self.menu.Event(node_id, name, dbus.Int32(0, variant_level=1), dbus.UInt32(0), ignore_reply=quits)
+
+    def click(self, *labels, quits=False):
+        """Chooses the entry at that path of labels, as a host does on a click, and closes the
+        menu. An entry that quits the application is not waited for: the application may end
+        before its reply leaves."""
+        node = self.layout(close=False).find(*labels)
         if node is None:
+            self.event(0, "closed")
             raise LookupError(" > ".join(labels))
-        self.menu.Event(node.id, "clicked", dbus.Int32(0, variant_level=1), dbus.UInt32(0), ignore_reply=quits)
+        self.event(node.id, "clicked", quits)
+        if not quits:
+            self.event(0, "closed")
         return node
 
-    def line(self, index, about_to_show=False):
+    def line(self, index):
         """The label of the top menu's entry at index (0: the name, 1: listening, 2: capture, 4: token)."""
-        return self.layout(about_to_show).children[index].label
+        return self.layout().children[index].label
 
 
 # --- The clipboard as another program sees it ------------------------------------------------------
@@ -370,7 +380,7 @@ def sni_checks(app_path):
           f"icon name {str(tray.property('IconName'))!r}, pixmaps {sizes}, {len(drawn)} with visible pixels")
     check(str(tray.property("Status")) == "Active", "its status is Active", str(tray.property("Status")))
 
-    listening = tray.line(1, about_to_show=True)
+    listening = tray.line(1)
     layout = tray.layout()
     want = expected_menu(listening, "Toca una nota o un acorde.", [], False, True, [])
     difference = shape_difference(layout.entries(), want)
@@ -398,7 +408,7 @@ def sni_checks(app_path):
 
     tray.click("Reiniciar notas retenidas")
     check(wait_for(lambda: tray.line(2) == "Captura reiniciada.", 5),
-          'choosing "Reiniciar notas retenidas" shows "Captura reiniciada." while the menu is closed',
+          'choosing "Reiniciar notas retenidas" shows "Captura reiniciada." at the next opening',
           f"capture line {tray.line(2)!r}")
 
     tray.click("Entradas MIDI", "Activar todas las entradas")
@@ -556,6 +566,20 @@ class Session:
                 if not child.separator and child.label not in ("Activar todas las entradas", "Actualizar lista")]
 
 
+def menu_signals(action):
+    """The com.canonical.dbusmenu signals on the session bus while action runs, by member."""
+    monitor = subprocess.Popen(["dbus-monitor", "--session", "type='signal',interface='com.canonical.dbusmenu'"],
+                               stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+    STARTED.append(monitor)
+    time.sleep(1)
+    action()
+    time.sleep(1)
+    monitor.terminate()
+    output, _ = monitor.communicate(timeout=10)
+    return [re.search(r"member=(\w+)", line).group(1) for line in output.splitlines()
+            if line.startswith("signal") and "interface=com.canonical.dbusmenu" in line]
+
+
 def vm_checks(app_path, tool, measure):
     bus = dbus.SessionBus()
     clipboard = ClipboardWatcher()
@@ -580,16 +604,16 @@ def vm_checks(app_path, tool, measure):
     for note in (60, 64, 67, 71):
         keys.down(0, note)
     playing = wait_for(lambda: s.tray.line(2) == "Tocando: C4 · E4 · G4 · B4", 10)
-    check(playing, 'while the keys are held the capture line reads "Tocando: C4 · E4 · G4 · B4" at the next GetLayout',
+    check(playing, 'while the keys are held the capture line reads "Tocando: C4 · E4 · G4 · B4" at the next opening',
           f"got {s.tray.line(2)!r}")
     before = clipboard.count()
     for note in (64, 71, 60, 67):
         keys.up(0, note)
     copied = clipboard.wait_owned_after(before, 20) and read_clipboard()
     check(copied == CMAJ7, f"C E G B played and released puts {CMAJ7} on the CLIPBOARD", f"got {copied!r}")
-    layout = s.tray.layout(about_to_show=False)
+    layout = s.tray.layout()
     check(layout.children[4].label == CMAJ7 and layout.children[2].label == "Copiado: Cmaj7",
-          "the token line and the capture line are current at the next GetLayout, the menu closed",
+          "the token line and the capture line, changed while the menu was closed, are current at its next opening",
           f"{layout.children[4].label!r}, {layout.children[2].label!r}")
     history = [CMAJ7]
 
@@ -598,6 +622,14 @@ def vm_checks(app_path, tool, measure):
         got = s.chord(notes)
         check(got == want, f"{name} ({' '.join(map(str, notes))}) puts {want} on the clipboard", f"got {got!r}")
         history.insert(0, want)
+
+    # The menu closed, a gesture changes nothing in it: the host is sent no menu signal.
+    played = []
+    signals = menu_signals(lambda: played.append(s.chord((53, 57, 60, 64))))
+    check(played == ['"Fmaj7" F3 A C E .'] and signals == [],
+          "while the menu is closed a gesture sends the tray host no menu signal",
+          f"got {played}, {len(signals)} signals: {sorted(set(signals))}")
+    history.insert(0, '"Fmaj7" F3 A C E .')
 
     check(s.nothing_copied([(0, 20), (0, 60)], [(0, 20), (0, 60)]) and
           s.capture_line("La fuente admite de A0 a C8. El token no se copió.") and read_clipboard() == history[0],

@@ -44,11 +44,14 @@ public:
     virtual void setRepresentedValue(RepresentedValue value) = 0;
 };
 
-// Told, on the main thread, when a menu is about to open.
+// Told, on the main thread, when a menu is about to open and when it has closed. Every desktop
+// reports both, so a delegate may leave a closed menu as it is and bring it up to date when it
+// opens: a tray host that shows the menu over D-Bus is sent every change of every item.
 class MenuDelegate {
 public:
     virtual ~MenuDelegate() = default;
     virtual void menuWillOpen(Menu& menu) = 0;
+    virtual void menuDidClose(Menu& menu) = 0;
 };
 
 // An ordered list of items, shown by the status item or as a submenu.
