@@ -19,8 +19,8 @@ if [[ "${1:-}" == "--ci" ]]; then
   packages+=(xvfb trayer xdotool x11-utils imagemagick time)
   packages+=(lintian debootstrap wget)
   # The desktop acceptance test: a session bus, Xfce's panel as the StatusNotifierItem host, a
-  # clipboard reader, and Debian's Python bindings for D-Bus and X (XFixes).
-  packages+=(dbus libglib2.0-bin xfce4-panel xclip python3 python3-dbus python3-xlib)
+  # clipboard reader, Debian's Python bindings for D-Bus, and XCB's XFixes library (read through ctypes).
+  packages+=(dbus libglib2.0-bin xfce4-panel xclip python3 python3-dbus libxcb-xfixes0)
 fi
 
 missing=()

@@ -23,7 +23,7 @@
 #                   menu over D-Bus
 # The application is installed with `cmake --install BUILD_DIR` into a temporary prefix and run
 # from there. Needs: qemu-system-x86 busybox-static cpio kmod xvfb dbus xfce4-panel xclip
-# python3-dbus python3-xlib libglib2.0-bin (scripts/bootstrap.sh --ci installs them). The kernel
+# python3-dbus libxcb-xfixes0 libglib2.0-bin (scripts/bootstrap.sh --ci installs them). The kernel
 # package is cached as for alsa-vm-test.sh. QUENLITOR_VM_TIMEOUT bounds the virtual machine in
 # seconds (default 900); QUENLITOR_VM_ACCEL is qemu's accelerator list, colon-separated
 # (default tcg). QUENLITOR_PROFILE=perf,dbus, while the CPU time is measured, samples the whole
@@ -56,8 +56,8 @@ for tool in qemu-system-x86_64 busybox cpio depmod modprobe dpkg-deb apt-get apt
 done
 command -v xfce4-panel >/dev/null || die "no tray host: xfce4-panel is not installed; run scripts/bootstrap.sh --ci"
 ldd "$(command -v busybox)" >/dev/null 2>&1 && die "busybox is not the static build; install busybox-static"
-/usr/bin/python3 -c 'import dbus, Xlib.ext.xfixes' 2>/dev/null ||
-  die "Debian's python3 lacks dbus or Xlib; install python3-dbus and python3-xlib (scripts/bootstrap.sh --ci)"
+/usr/bin/python3 -c 'import ctypes, dbus; ctypes.CDLL("libxcb-xfixes.so.0")' 2>/dev/null ||
+  die "Debian's python3 lacks dbus, or libxcb-xfixes0 is missing; install python3-dbus and libxcb-xfixes0 (scripts/bootstrap.sh --ci)"
 
 # The installed layout, from the build tree as it is: the programs and what is installed with them.
 cmake --build "$build" --target quenlitor-midi-texto quenlitor-tokens quenlitor-compressed-docs >/dev/null ||
