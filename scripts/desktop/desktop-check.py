@@ -936,7 +936,7 @@ def speed(s, paced=200, batches=105, batch=10, hold=0.2):
     if profiler:
         profiler.send_signal(signal.SIGINT)
         profiler.wait(300)
-        profile(s.app.process.pid)
+        profile(s.app.process.pid, listener.process.pid)
     listener.process.send_signal(signal.SIGTERM)
     listener.process.wait(10)
     notes = gestures * 4
@@ -961,9 +961,13 @@ def bus_traffic(gestures):
         emit("PROFILE", f"{key}: {count} ({count / gestures:.1f} per gesture)")
 
 
-def profile(pid):
-    """Where the CPU went while the batched gestures played: per process, then in the application."""
-    for arguments in (["--sort", "comm,dso"], ["--pid", str(pid), "--sort", "dso,sym"]):
+def profile(app_pid, listen_pid):
+    """Where the CPU went while the batched gestures played: per process, then within the
+    application and within listen (each symbol's share of that process's samples)."""
+    for title, arguments in (("all processes", ["--sort", "comm,dso"]),
+                             ("application", ["--pid", str(app_pid), "--percentage", "relative", "--sort", "dso,sym"]),
+                             ("listen", ["--pid", str(listen_pid), "--percentage", "relative", "--sort", "dso,sym"])):
+        emit("PROFILE", f"--- {title}")
         report = subprocess.run(["perf", "report", "-i", "/tmp/perf.data", "--stdio",
                                  "--percent-limit", "1", *arguments], capture_output=True, text=True, timeout=300)
         for line in report.stdout.splitlines():
