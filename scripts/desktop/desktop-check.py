@@ -395,6 +395,20 @@ def process_cpu_seconds(pid):
     return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
 
 
+def context_switches(pid):
+    """Context switches so far of each thread of a process, by thread name: how often it slept."""
+    switches = {}
+    for task in os.listdir(f"/proc/{pid}/task"):
+        try:
+            with open(f"/proc/{pid}/task/{task}/comm") as comm, open(f"/proc/{pid}/task/{task}/status") as status:
+                name = comm.read().strip()
+                count = sum(int(line.split()[1]) for line in status if "ctxt_switches" in line)
+        except OSError:
+            continue
+        switches[name] = switches.get(name, 0) + count
+    return switches
+
+
 ERR_LOG = os.environ.get("QUENLITOR_APP_ERR", "/tmp/quenlitor-app.err")
 # Every process started here, ended when the checks end whatever their outcome.
 STARTED = []
@@ -875,6 +889,7 @@ def speed(s, paced=200, batches=105, batch=10, hold=0.2):
     ms = lambda v: f"{v * 1000:.1f} ms"
     app_latency, listen_latency = [], []
     app_cpu, listen_cpu = s.app.cpu_seconds(), process_cpu_seconds(listener.process.pid)
+    app_switches, listen_switches = context_switches(s.app.process.pid), context_switches(listener.process.pid)
     first_line = len(listener.lines)
     first_change = s.clipboard.count()
     missed = 0
@@ -933,6 +948,14 @@ def speed(s, paced=200, batches=105, batch=10, hold=0.2):
     lines = len(listener.lines) - first_line
     app_cpu = s.app.cpu_seconds() - app_cpu
     listen_cpu = process_cpu_seconds(listener.process.pid) - listen_cpu
+    switches = []
+    for name, pid, before in (("application", s.app.process.pid, app_switches),
+                              ("listen", listener.process.pid, listen_switches)):
+        after = context_switches(pid)
+        threads = {thread: count - before.get(thread, 0) for thread, count in after.items()}
+        switches.append(f"{name} {sum(threads.values()) / (gestures * 4):.1f} ("
+                        + ", ".join(f"{thread} {count / (gestures * 4):.1f}" for thread, count in
+                                    sorted(threads.items(), key=lambda item: -item[1]) if count) + ")")
     if profiler:
         profiler.send_signal(signal.SIGINT)
         profiler.wait(300)
@@ -946,6 +969,7 @@ def speed(s, paced=200, batches=105, batch=10, hold=0.2):
     emit("FIGURE", f"CPU per note (down and up): application {app_cpu / notes * 1e6:.0f} µs, listen "
                    f"{listen_cpu / notes * 1e6:.0f} µs over {notes} notes; ratio {app_cpu / max(listen_cpu, 1e-9):.2f} "
                    f"(batched part {time.monotonic() - started:.0f} s)")
+    emit("FIGURE", "context switches per note, by thread: " + "; ".join(switches))
 
 
 def bus_traffic(gestures):
