@@ -441,6 +441,9 @@ def sni_checks(app_path):
     check(str(tray.property("Status")) == "Active", "its status is Active", str(tray.property("Status")))
 
     listening = tray.line(1)
+    signals = menu_signals(tray.layout, settle=0)
+    emit("FIGURE", f"an opening (AboutToShow, GetLayout, closed) sends the host {len(signals)} menu signals "
+                   f"({', '.join(f'{signals.count(m)} {m}' for m in sorted(set(signals)))})")
     layout = tray.layout()
     want = expected_menu(listening, "Toca una nota o un acorde.", [], False, True, [])
     difference = shape_difference(layout.entries(), want)
@@ -626,14 +629,15 @@ class Session:
                 if not child.separator and child.label not in ("Activar todas las entradas", "Actualizar lista")]
 
 
-def menu_signals(action):
-    """The com.canonical.dbusmenu signals on the session bus while action runs, by member."""
+def menu_signals(action, settle=1):
+    """The com.canonical.dbusmenu signals on the session bus while action runs (and for settle
+    seconds after), by member."""
     monitor = subprocess.Popen(["dbus-monitor", "--session", "type='signal',interface='com.canonical.dbusmenu'"],
                                stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
     STARTED.append(monitor)
     time.sleep(1)
     action()
-    time.sleep(1)
+    time.sleep(settle + 0.2)
     monitor.terminate()
     output, _ = monitor.communicate(timeout=10)
     return [re.search(r"member=(\w+)", line).group(1) for line in output.splitlines()
