@@ -64,6 +64,7 @@ private:
 class QtMenu final : public Menu, public std::enable_shared_from_this<QtMenu> {
 public:
     static std::shared_ptr<QtMenu> create();
+    ~QtMenu() override;
 
     void setDelegate(std::weak_ptr<MenuDelegate> delegate) override { m_delegate = std::move(delegate); }
     void removeAllItems() override;
