@@ -10,7 +10,6 @@
 #include <algorithm>
 #include <array>
 #include <limits>
-#include <new>
 
 namespace quenlitor {
 
@@ -159,7 +158,6 @@ void AppDelegate::startServices(std::shared_ptr<const ChordRecognizer> recognize
     m_midi->onError = [weak](const std::string& text) {
         if (const auto self = weak.lock()) {
             self->m_lastError = text;
-            self->m_lastErrorExplanation = self->m_midi->errorExplanation();
             self->updateLiveItems();
         }
     };
@@ -253,7 +251,7 @@ void AppDelegate::rebuildMenu() {
     m_menu->addItem(usage);
     m_menu->addItem(item("Salir", &AppDelegate::quit, true));
 
-    m_shown.history.reset();
+    m_shownHistory.reset();
     showInputs();
     showLiveLines();
     updateButton();
@@ -269,12 +267,8 @@ void AppDelegate::updateLiveItems() {
 }
 
 void AppDelegate::updateButton() {
-    const bool paused = m_controller && m_controller->paused();
-    if (m_shown.paused != paused && m_statusItem) {
-        if (const auto button = m_statusItem->button()) {
-            button->setAppearsDisabled(paused);
-        }
-        m_shown.paused = paused;
+    if (const auto button = m_statusItem ? m_statusItem->button() : nullptr) {
+        button->setAppearsDisabled(m_controller && m_controller->paused());
     }
 }
 
@@ -290,11 +284,11 @@ void AppDelegate::showLiveLines() {
     }
     static const std::vector<GeneratedToken> noHistory;
     const std::vector<GeneratedToken>& history = m_controller ? m_controller->history() : noHistory;
-    if (!m_shown.history || !std::ranges::equal(*m_shown.history, history, {}, {}, &GeneratedToken::text)) {
+    if (!m_shownHistory || !std::ranges::equal(*m_shownHistory, history, {}, {}, &GeneratedToken::text)) {
         updateHistoryItems();
-        m_shown.history.emplace();
+        m_shownHistory.emplace();
         for (const GeneratedToken& token : history) {
-            m_shown.history->push_back(token.text);
+            m_shownHistory->push_back(token.text);
         }
     }
 }
@@ -307,8 +301,8 @@ void AppDelegate::updateListeningLine() {
     }
     m_listeningItem->setTitle(shortened(*m_lastError, foreignTextLength));
     std::string toolTip = *m_lastError;
-    if (!m_lastErrorExplanation.empty()) {
-        toolTip += "\n" + m_lastErrorExplanation;
+    if (m_midi && !m_midi->errorExplanation().empty()) {
+        toolTip += "\n" + m_midi->errorExplanation();
     }
     m_listeningItem->setToolTip(toolTip);
 }
@@ -318,7 +312,7 @@ void AppDelegate::updateHistoryItems() {
     if (m_tokenItem) {
         if (newest) {
             const std::string& text = newest->text;
-            m_tokenItem->setTitle(firstCharacters(text, tokenLineLength) + (longerThan(text, tokenLineLength) ? "…" : ""));
+            m_tokenItem->setTitle(shortened(text, tokenLineLength));
             m_tokenItem->setToolTip(text);
         } else {
             m_tokenItem->setTitle("Todavía no hay un token");
@@ -441,7 +435,6 @@ void AppDelegate::enableAll() {
 
 void AppDelegate::refreshInputs() {
     m_lastError.reset();
-    m_lastErrorExplanation.clear();
     if (!m_midi) {
         return;
     }

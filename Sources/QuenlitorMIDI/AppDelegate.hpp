@@ -88,18 +88,13 @@ private:
     std::shared_ptr<platform::Menu> m_menu;
     std::shared_ptr<platform::SettingsStore> m_defaults;
     std::set<std::int32_t> m_disabledSources;
+    // What went wrong with the dictionary or the MIDI service; the service keeps the system's
+    // reason and what to do, shown in the listening line's tool tip.
     std::optional<std::string> m_lastError;
-    // The system's reason for m_lastError and what to do, shown in the listening line's tool tip.
-    std::string m_lastErrorExplanation;
     // Why the settings could not be saved; a menu line says so until a later write succeeds.
     std::optional<std::string> m_settingsError;
-    // What the history items and the button show now; the history is unknown after a rebuild made
-    // new items.
-    struct Shown {
-        std::optional<std::vector<std::string>> history;
-        std::optional<bool> paused;
-    };
-    Shown m_shown;
+    // The token texts the history items show now; unknown after a rebuild made new items.
+    std::optional<std::vector<std::string>> m_shownHistory;
     // Between the menu's opening and its closing, as the desktop reports them.
     bool m_menuOpen = false;
     std::shared_ptr<platform::MenuItem> m_listeningItem;

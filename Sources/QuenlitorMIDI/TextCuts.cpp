@@ -30,32 +30,32 @@ std::optional<std::int32_t> cutPoint(const icu::UnicodeString& text, std::size_t
     return boundary < text.length() ? std::optional(boundary) : std::nullopt;
 }
 
-} // namespace
-
-std::string firstCharacters(std::string_view text, std::size_t count) {
+// The first `count` characters of `text`, or none when the text is not longer.
+std::optional<std::string> prefixIfLonger(std::string_view text, std::size_t count) {
     if (text.size() <= count) {
-        return std::string(text); // no more bytes than characters wanted: nothing to cut
+        return std::nullopt; // no more bytes than characters wanted: nothing to cut
     }
     const auto unicode = icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<std::int32_t>(text.size())));
     const auto cut = cutPoint(unicode, count);
     if (!cut) {
-        return std::string(text);
+        return std::nullopt;
     }
     std::string prefix;
     unicode.tempSubString(0, *cut).toUTF8String(prefix);
     return prefix;
 }
 
-bool longerThan(std::string_view text, std::size_t count) {
-    if (text.size() <= count) {
-        return false;
-    }
-    const auto unicode = icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<std::int32_t>(text.size())));
-    return cutPoint(unicode, count).has_value();
+} // namespace
+
+std::string firstCharacters(std::string_view text, std::size_t count) {
+    return prefixIfLonger(text, count).value_or(std::string(text));
 }
 
+bool longerThan(std::string_view text, std::size_t count) { return prefixIfLonger(text, count).has_value(); }
+
 std::string shortened(std::string_view text, std::size_t count) {
-    return longerThan(text, count) ? firstCharacters(text, count) + "…" : std::string(text);
+    const auto prefix = prefixIfLonger(text, count);
+    return prefix ? *prefix + "…" : std::string(text);
 }
 
 } // namespace quenlitor

@@ -42,7 +42,7 @@ void CaptureController::receive(const MIDIMessage& message, std::uint32_t source
     } else if (m_session.holdsAnyKey()) {
         // Another key of a note already down, or the release of one of two keys of a note,
         // leaves the line as it is.
-        if (!m_statusNamesHeldNotes || !isNote || noteWasHeld != m_session.holdsNote(message.note())) {
+        if (!m_statusNamesHeldNotes || noteWasHeld != m_session.holdsNote(message.note())) {
             m_statusNamesHeldNotes = true;
             m_heldNotesStatusStale = true;
         }

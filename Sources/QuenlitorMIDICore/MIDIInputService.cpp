@@ -269,8 +269,7 @@ void MIDIInputService::receive(std::uint32_t source, std::span<const std::uint8_
     // it runs keeps its captures until it returns, and its replacement takes over with the next
     // batch. Without one the bytes are still decoded, so the stream's state stays right.
     const auto handler = onMessage;
-    std::vector<MIDIMessage> messages;
-    m_decoders[source].decodeEach(bytes, messages, [&](const MIDIMessage& message) {
+    m_decoders[source].decodeEach(bytes, m_messages, [&](const MIDIMessage& message) {
         // The handler may stop the service or drop this source; the rest is then discarded like
         // bytes that arrive after the drop.
         if (handler && m_connected.contains(source)) {

@@ -107,6 +107,10 @@ private:
     std::string m_errorExplanation;
     // Only for members of m_connected, created when a source first delivers bytes.
     std::map<std::uint32_t, MIDIStreamDecoder> m_decoders;
+    // The messages of the batch being handed out, kept between batches so that decoding stops
+    // allocating once it has grown. Batches are never handed out re-entrantly: each arrives as
+    // its own main-thread task.
+    std::vector<MIDIMessage> m_messages;
     // How source names are ordered; defined with the sources, which alone see ICU.
     class NameOrder;
     std::unique_ptr<NameOrder> m_nameOrder;

@@ -23,8 +23,8 @@ public:
     void setToolTip(const std::string& text) override { toolTip = text; }
     void setAccessibilityLabel(const std::string& text) override { accessibilityLabel = text; }
     void setAppearsDisabled(bool disabled) override {
+        appearanceChanges += disabled != appearsDisabled ? 1 : 0;
         appearsDisabled = disabled;
-        ++appearanceChanges;
     }
 
     bool hasSymbols = true;
@@ -34,7 +34,7 @@ public:
     std::optional<std::string> toolTip;
     std::optional<std::string> accessibilityLabel;
     bool appearsDisabled = false;
-    // Each setAppearsDisabled call: on a real tray, the icon drawn again.
+    // Each change of appearance: on a real tray, the icon drawn again.
     int appearanceChanges = 0;
 };
 

@@ -1,5 +1,7 @@
 #include "JsonSettingsStore.hpp"
 
+#include "platform/Error.hpp"
+#include "platform/xdg/XdgBundleResources.hpp"
 #include "platform/xdg/XdgDirectories.hpp"
 
 #include <QFile>
@@ -9,8 +11,6 @@
 
 #include <cerrno>
 #include <ctime>
-#include <fstream>
-#include <iterator>
 #include <limits>
 #include <system_error>
 #include <type_traits>
@@ -104,19 +104,15 @@ JsonSettingsStore::Contents JsonSettingsStore::readContents(const std::filesyste
     }
     // Two settings take a few dozen bytes: a file beyond this is no settings file of ours, and is
     // never read whole into memory.
-    constexpr std::uintmax_t sizeLimit = 1 << 20;
-    std::ifstream file(path, std::ios::binary);
-    std::string text;
-    if (file) {
-        text.resize(sizeLimit + 1);
-        file.read(text.data(), static_cast<std::streamsize>(text.size()));
-        text.resize(static_cast<std::size_t>(file.gcount()));
-    }
-    if (file.bad() || text.size() > sizeLimit || (!file && !file.eof())) {
+    constexpr std::size_t sizeLimit = 1 << 20;
+    std::vector<std::uint8_t> bytes;
+    try {
+        bytes = xdg::XdgBundleResources({}, sizeLimit).readFile(path);
+    } catch (const Error&) {
         contents.damaged = true;
         return contents;
     }
-    nlohmann::json json = nlohmann::json::parse(text, nullptr, false);
+    nlohmann::json json = nlohmann::json::parse(bytes.begin(), bytes.end(), nullptr, false);
     if (json.is_discarded() || !json.is_object()) {
         contents.damaged = true;
         return contents;

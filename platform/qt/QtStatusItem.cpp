@@ -21,36 +21,44 @@ constexpr std::string_view pianoKeys = "pianokeys";
 constexpr int iconSides[] = {16, 22, 24, 32, 44, 48, 64};
 constexpr double dimmedOpacity = 0.4;
 
-// The two-tone piano keys at every size: an XEmbed tray tells nobody its colour, and the icon
-// must read on light and dark panels alike.
-QIcon drawPianoKeys(double opacity) {
+struct PianoKeys {
+    QIcon normal;
+    QIcon dimmed;
+};
+
+// The two-tone piano keys at every size, as they are and dimmed: an XEmbed tray tells nobody its
+// colour, and the icon must read on light and dark panels alike.
+PianoKeys drawPianoKeys() {
     QSvgRenderer renderer(QStringLiteral(":/quenlitor/icons/quenlitor-midi-texto-panel.svg"));
     if (!renderer.isValid()) {
         return {};
     }
-    QIcon icon;
+    PianoKeys icons;
     for (const int side : iconSides) {
         QImage keys(side, side, QImage::Format_ARGB32_Premultiplied);
         keys.fill(Qt::transparent);
         QPainter keysPainter(&keys);
         renderer.render(&keysPainter);
         keysPainter.end();
+        icons.normal.addPixmap(QPixmap::fromImage(keys));
         // The renderer sets the painter's opacity itself: the finished keys are faded instead.
         QImage faded(side, side, QImage::Format_ARGB32_Premultiplied);
         faded.fill(Qt::transparent);
         QPainter fadedPainter(&faded);
-        fadedPainter.setOpacity(opacity);
+        fadedPainter.setOpacity(dimmedOpacity);
         fadedPainter.drawImage(0, 0, keys);
         fadedPainter.end();
-        icon.addPixmap(QPixmap::fromImage(faded));
+        icons.dimmed.addPixmap(QPixmap::fromImage(faded));
     }
-    return icon;
+    return icons;
 }
 
 } // namespace
 
-QtStatusButton::QtStatusButton()
-    : m_icon(drawPianoKeys(1.0)), m_dimmedIcon(drawPianoKeys(dimmedOpacity)), m_tray(new QSystemTrayIcon) {
+QtStatusButton::QtStatusButton() : m_tray(new QSystemTrayIcon) {
+    auto [normal, dimmed] = drawPianoKeys();
+    m_icon = std::move(normal);
+    m_dimmedIcon = std::move(dimmed);
     m_tray->setIcon(m_icon);
     m_tray->show();
 }

@@ -29,7 +29,8 @@ public:
     virtual void setTitle(const std::string& title) = 0;
     virtual void setToolTip(const std::string& toolTip) = 0;
     virtual void setAccessibilityLabel(const std::string& label) = 0;
-    // Dimmed (for instance while capture is paused) or normal.
+    // Dimmed (for instance while capture is paused) or normal. Setting the appearance the button
+    // already has changes nothing, so callers may set it as often as they like.
     virtual void setAppearsDisabled(bool disabled) = 0;
 };
 
