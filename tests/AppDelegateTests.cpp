@@ -148,6 +148,9 @@ TEST_F(AppDelegateTest, MissingOrBrokenDictionaryLeavesTheMenuAlone) {
         {"out of memory", [](auto& b) { b.outOfMemory = true; }, "No hay memoria para leer el diccionario de acordes."},
         {"empty", [](auto& b) { b.addResource("diccionario_acordes", "json", R"({"chords": []})"); },
          "El diccionario de acordes está vacío."},
+        {"a number beyond a double",
+         [](auto& b) { b.addResource("diccionario_acordes", "json", R"({"chords": [{"nombre": 1E400}]})"); },
+         "El diccionario de acordes tiene un número demasiado grande e…"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);

@@ -168,6 +168,21 @@ TEST(ChordRecognizer, MalformedDocumentsSayWhatAndWhere) {
          "tiene un valor de tipo incorrecto en chords[1].obligatorias[2]."},
         {R"({"chords": [{"opcionales": [0.5]}]})", 302, "tiene un número que no es entero en chords[0].opcionales[0]."},
         {R"({"chords": [{"opcionales": [1e30]}]})", 406, "tiene un número demasiado grande en chords[0].opcionales[0]."},
+        // Beyond a double, the parser itself cannot hold the number: refused at its place, wherever
+        // it is, whether the reader looks at that key or not.
+        {R"({"chords": [{"nombre": "x", "obligatorias": [0, 4, 7], "extra": 1E400}]})", 406,
+         "tiene un número demasiado grande en chords[0].extra."},
+        {R"({"chords": [{"nombre": 1E999999}]})", 406, "tiene un número demasiado grande en chords[0].nombre."},
+        {R"({"chords": [{}, {"obligatorias": [0, -1e309]}]})", 406,
+         "tiene un número demasiado grande en chords[1].obligatorias[1]."},
+        {R"({"version": [1, [2], {"a": [3, 1e309]}], "chords": [{}]})", 406,
+         "tiene un número demasiado grande en version[2].a[1]."},
+        {R"({"chords": [{}], "": -1e400})", 406, "tiene un número demasiado grande en ."},
+        {"1e400", 406, "tiene un número demasiado grande en la raíz del documento."},
+        {"{\"chords\": [{}]}\n1e400", 101, "no es JSON válido (línea 2, columna 5)."},
+        // Found by the fuzzer: the overflow inside a name's place of a document that is cut short.
+        {R"({"chords": [{"nombre":9999999999999999999999999999999999999999999999999999999999999999999999999999999999E9999999999999 "", "obligatorias": [0, 4,{"chOchords": [{"nomb 7], "opcionRe": 6}rds": []}ales)",
+         406, "tiene un número demasiado grande en chords[0].nombre."},
     };
     for (const auto& [json, code, what] : cases) {
         SCOPED_TRACE(json);

@@ -74,6 +74,8 @@ TEST(ToolChords, DictionaryFailuresGiveTheirDescription) {
         {"/no/existe.json", "error: /no/existe.json: No such file or directory\n"},
         {directory.write("roto.json", R"({"chords": [{"is_custom": 1}]})").string(),
          "error: El diccionario de acordes tiene un valor de tipo incorrecto en chords[0].is_custom.\n"},
+        {directory.write("desborde.json", R"({"chords": [{"nombre": "x"}], "extra": 1E400})").string(),
+         "error: El diccionario de acordes tiene un número demasiado grande en extra.\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.file);

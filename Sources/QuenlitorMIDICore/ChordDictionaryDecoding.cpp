@@ -15,6 +15,7 @@ namespace {
 using Json = nlohmann::json;
 
 // The JSON library's error ids, kept as the codes of the errors.
+constexpr long parseErrorCode = 101;
 constexpr long wrongTypeCode = 302;
 constexpr long notAnObjectCode = 304;
 constexpr long missingKeyCode = 403;
@@ -76,27 +77,112 @@ std::pair<std::size_t, std::size_t> lineAndColumn(std::string_view text, std::si
     return {line, characters + 1};
 }
 
-Json parse(std::string_view text, const Subject& subject) {
-    std::size_t values = 0;
-    const auto countValues = [&](int, Json::parse_event_t event, const Json&) {
-        if (event == Json::parse_event_t::value || event == Json::parse_event_t::object_start ||
-            event == Json::parse_event_t::array_start) {
-            if (++values > valueLimit) {
-                throw Error("QuenlitorMIDI", 3,
-                            std::string(subject.text) + " tiene demasiados valores (más de " +
-                                std::to_string(valueLimit) + ").");
-            }
-        }
+// Builds the document as the library's own reader does, knowing at every moment where in it the
+// value being read sits: a number too large for a double is then refused at its place, wherever
+// it is. Every failure of the library's parser arrives here with its position, none as an
+// exception; only this reader's own refusals are thrown.
+class DocumentReader final : public Json::json_sax_t {
+public:
+    DocumentReader(std::string_view text, const Subject& subject) : m_text(text), m_subject(subject) {}
+
+    Json take() { return std::move(m_root); }
+
+    bool null() override { return add(nullptr); }
+    bool boolean(bool value) override { return add(value); }
+    bool number_integer(number_integer_t value) override { return add(value); }
+    bool number_unsigned(number_unsigned_t value) override { return add(value); }
+    bool number_float(number_float_t value, const string_t&) override { return add(value); }
+    bool string(string_t& value) override { return add(std::move(value)); }
+    // JSON text has no binary values; only the library's binary formats do.
+    bool binary(binary_t&) override { return false; }
+    bool start_object(std::size_t) override { return open(Json::object()); }
+    bool key(string_t& key) override {
+        m_open.back().key = std::move(key);
         return true;
-    };
-    try {
-        return Json::parse(text.begin(), text.end(), countValues);
-    } catch (const Json::parse_error& error) {
+    }
+    bool end_object() override { return close(); }
+    bool start_array(std::size_t) override { return open(Json::array()); }
+    bool end_array() override { return close(); }
+
+    bool parse_error(std::size_t position, const std::string&, const Json::exception& error) override {
+        if (error.id == overflowCode) {
+            fail(overflowCode, m_subject, "tiene un número demasiado grande en " + where() + ".");
+        }
         // The library points one past the character it stopped at.
-        const auto [line, column] = lineAndColumn(text, error.byte > 0 ? error.byte - 1 : 0);
-        fail(error.id, subject,
+        const auto [line, column] = lineAndColumn(m_text, position > 0 ? position - 1 : 0);
+        fail(error.id, m_subject,
              "no es JSON válido (línea " + std::to_string(line) + ", columna " + std::to_string(column) + ").");
     }
+
+private:
+    struct Open {
+        Json* value;
+        std::string key; // in an object, the key of the value being read
+    };
+
+    Json& place(Json value) {
+        if (++m_values > valueLimit) {
+            throw Error("QuenlitorMIDI", 3,
+                        std::string(m_subject.text) + " tiene demasiados valores (más de " +
+                            std::to_string(valueLimit) + ").");
+        }
+        if (m_open.empty()) {
+            return m_root = std::move(value);
+        }
+        Json& parent = *m_open.back().value;
+        if (parent.is_array()) {
+            parent.push_back(std::move(value));
+            return parent.back();
+        }
+        // A repeated key keeps its last value, as the library's reader does.
+        return parent[m_open.back().key] = std::move(value);
+    }
+    bool add(Json value) {
+        place(std::move(value));
+        return true;
+    }
+    // Pointers stay valid: a container only grows while none of its children is open.
+    bool open(Json container) {
+        m_open.push_back({&place(std::move(container)), {}});
+        return true;
+    }
+    bool close() {
+        m_open.pop_back();
+        return true;
+    }
+
+    // The place of the value being read, written as Path writes it: "chords[0].extra".
+    std::string where() const {
+        if (m_open.empty()) {
+            return "la raíz del documento";
+        }
+        std::string text;
+        for (std::size_t depth = 0; depth < m_open.size(); ++depth) {
+            const Open& open = m_open[depth];
+            if (open.value->is_array()) {
+                // An open child is already its array's last element; a value being read is not yet in it.
+                const bool childOpen = depth + 1 < m_open.size();
+                text += "[" + std::to_string(open.value->size() - (childOpen ? 1 : 0)) + "]";
+            } else {
+                text += (text.empty() ? "" : ".") + open.key;
+            }
+        }
+        return text;
+    }
+
+    std::string_view m_text;
+    const Subject& m_subject;
+    Json m_root;
+    std::vector<Open> m_open;
+    std::size_t m_values = 0;
+};
+
+Json parse(std::string_view text, const Subject& subject) {
+    DocumentReader reader(text, subject);
+    if (!Json::sax_parse(text.begin(), text.end(), &reader)) {
+        fail(parseErrorCode, subject, "no es JSON válido.");
+    }
+    return reader.take();
 }
 
 // The pitch class of one element of an interval array. A number written with a fraction or an
