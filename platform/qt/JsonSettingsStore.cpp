@@ -76,6 +76,28 @@ nlohmann::json toJson(const SettingsValue& value) {
         static_cast<const SettingsValue::variant&>(value));
 }
 
+// The file's JSON, or a discarded value when it is not JSON or nests deeper than any settings of
+// ours: such a file is kept aside like a damaged one, never followed down (reading or writing it
+// back would recurse as deep as it nests). The library reports its own failures by the discarded
+// value, not by exceptions.
+nlohmann::json parse(const std::vector<std::uint8_t>& bytes) {
+    constexpr int nestingLimit = 32;
+    struct TooDeep {};
+    try {
+        return nlohmann::json::parse(
+            bytes.begin(), bytes.end(),
+            [](int depth, nlohmann::json::parse_event_t, const nlohmann::json&) {
+                if (depth > nestingLimit) {
+                    throw TooDeep{};
+                }
+                return true;
+            },
+            false);
+    } catch (const TooDeep&) {
+        return nlohmann::json(nlohmann::json::value_t::discarded);
+    }
+}
+
 std::string timestamp() {
     const std::time_t now = std::time(nullptr);
     std::tm local{};
@@ -112,7 +134,7 @@ JsonSettingsStore::Contents JsonSettingsStore::readContents(const std::filesyste
         contents.damaged = true;
         return contents;
     }
-    nlohmann::json json = nlohmann::json::parse(bytes.begin(), bytes.end(), nullptr, false);
+    nlohmann::json json = parse(bytes);
     if (json.is_discarded() || !json.is_object()) {
         contents.damaged = true;
         return contents;

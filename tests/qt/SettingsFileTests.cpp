@@ -76,6 +76,10 @@ TEST(JsonSettingsStore, JsonValuesKeepTheirTypes) {
 TEST(JsonSettingsStore, MalformedFileIsKeptAsideBeforeTheFirstWrite) {
     // The last: well-formed, but larger than any settings file of ours (never read whole).
     const std::string rows[] = {"{\"includeTitle\": fals", "[false]", "", "\"includeTitle\"", "{\"a\": \"\xff\"}", "\x01\x02",
+                                "{\"includeTitle\": false, \"x\": 1E400}",
+                                // Nesting that no settings file of ours has, deep enough to exhaust a stack
+                                // if it were followed all the way down.
+                                "{\"includeTitle\": false, \"x\": " + std::string(400'000, '[') + std::string(400'000, ']') + "}",
                                 "{\"includeTitle\": false, \"x\": \"" + std::string(2 << 20, 'x') + "\"}"};
     // All in one folder, most likely within one second: no backup may replace another.
     const TemporaryDirectory folder;
