@@ -71,8 +71,8 @@ Written intervalsFrom(Bytes& bytes, std::vector<std::ptrdiff_t>& values) {
         json += json.size() > 1 ? ", " : "";
         const std::uint8_t kind = bytes.next();
         if (kind % 16 == 0) {
-            static const char* const wrong[] = {"\"4\"", "true", "null", "0.5",
-                                                "[7]",   "{}",   "1e30", "18446744073709551615"};
+            static const char* const wrong[] = {"\"4\"", "true", "null",  "0.5", "[7]", "{}", "1e30", "18446744073709551615",
+                                                "1e400", "-1E999999"};
             json += wrong[bytes.next() % std::size(wrong)];
             rightType = false;
         } else if (kind % 16 == 1) {
@@ -130,6 +130,11 @@ void structured(Bytes& bytes) {
         }
         if ((keys & 16) != 0) {
             key("nombre_largo", R"({"a": [1, 2.5, "x", null, true]})");
+        }
+        if ((keys & 32) != 0) {
+            // A key the reader ignores still cannot hold a number beyond a double.
+            key("extra", "[1e309]");
+            rightTypes = false;
         }
         json += "}";
         expected.emplace_back("", required, optional, isCustom);
