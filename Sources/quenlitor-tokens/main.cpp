@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <new>
 #include <string>
+#include <system_error>
 #include <vector>
 
 namespace {
@@ -111,6 +112,11 @@ int main(int argc, char** argv) {
         // Input the tool cannot hold; reported, not left to abort.
         finishOutput();
         std::fprintf(stderr, "quenlitor-tokens: no hay memoria suficiente\n");
+        return 1;
+    } catch (const std::system_error& error) {
+        // A system without a thread to spare for listen's signal or MIDI reader.
+        finishOutput();
+        std::fprintf(stderr, "quenlitor-tokens: el sistema no lo permite: %s\n", error.code().message().c_str());
         return 1;
     }
 }
