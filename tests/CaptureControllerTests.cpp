@@ -123,6 +123,12 @@ TEST_F(CaptureControllerTest, FailuresLeaveClipboardAndHistoryAlone) {
     play({62});
     EXPECT_EQ(controller->status(), "No se pudo copiar al portapapeles.");
     EXPECT_EQ(controller->history().front().text, "\"D4\" D4 .") << "kept so it can be copied again";
+
+    // "Copiar último token" once the desktop takes the text again.
+    clipboard->refusesWrites = false;
+    controller->copy(controller->history().front());
+    EXPECT_EQ(controller->status(), "Copiado: D4");
+    EXPECT_EQ(clipboard->text(), "\"D4\" D4 .");
 }
 
 TEST_F(CaptureControllerTest, PauseDropsMessagesWithoutNotifying) {
