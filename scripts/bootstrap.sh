@@ -12,6 +12,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libicu-dev nlohmann-json3-dev libasound2-dev
   qt6-base-dev qt6-svg-dev libgl-dev
+  libwayland-dev libwayland-bin
   groff-base man-db desktop-file-utils appstream dpkg-dev file
 )
 if [[ "${1:-}" == "--ci" ]]; then
@@ -21,6 +22,8 @@ if [[ "${1:-}" == "--ci" ]]; then
   # The desktop acceptance test: a session bus, Xfce's panel as the StatusNotifierItem host, a
   # clipboard reader, Debian's Python bindings for D-Bus, and XCB's XFixes library (read through ctypes).
   packages+=(dbus libglib2.0-bin xfce4-panel xclip python3 python3-dbus libxcb-xfixes0)
+  # The Wayland clipboard test: a data-control compositor (sway, headless) and Wayland readers.
+  packages+=(sway xwayland wl-clipboard)
 fi
 
 missing=()

@@ -1,0 +1,74 @@
+#!/usr/bin/env bash
+# The data-control clipboard binding against a real compositor: sway (wlroots) headless, with
+# XWayland, started here for the run; then DataControlClipboardTests under it (the readers are
+# wl-clipboard's wl-paste and wl-copy), and last the test that ends the compositor under the
+# binding. sway refuses to run as root: as root, the compositor and the tests run as the user
+# `nobody` (uid 65534).
+#
+# Usage: scripts/wayland-clipboard-test.sh [BUILD_DIR]   (default build/dev)
+# Needs sway, xwayland and wl-clipboard (scripts/bootstrap.sh --ci). Bounded: 120 s in all.
+set -uo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=$(cd "${1:-$root/build/dev}" 2>/dev/null && pwd) || { echo "wayland-clipboard-test: no build directory ${1:-build/dev}" >&2; exit 2; }
+tests=$build/bin/DataControlClipboardTests
+die() {
+  echo "wayland-clipboard-test: $*" >&2
+  exit 1
+}
+for tool in sway wl-paste wl-copy dbus-run-session timeout; do
+  command -v "$tool" >/dev/null || die "$tool is missing; run scripts/bootstrap.sh --ci"
+done
+[[ -x $tests ]] || die "$tests is not built (cmake --build $build --target DataControlClipboardTests)"
+
+work=$(mktemp -d /tmp/quenlitor-wayland.XXXXXX)
+chmod 755 "$work"
+mkdir -p "$work/runtime" "$work/home"
+as_user=()
+if [[ $(id -u) -eq 0 ]]; then
+  chown 65534:65534 "$work/runtime" "$work/home"
+  as_user=(setpriv --reuid=65534 --regid=65534 --clear-groups --inh-caps=-all)
+fi
+chmod 700 "$work/runtime"
+mkdir -p /tmp/.X11-unix 2>/dev/null && chmod 1777 /tmp/.X11-unix 2>/dev/null
+cat >"$work/sway.config" <<EOF
+xwayland enable
+output HEADLESS-1 resolution 1280x800
+exec sh -c 'echo "\$WAYLAND_DISPLAY \$DISPLAY" > $work/runtime/ready'
+EOF
+session_env=(env -i PATH=/usr/local/bin:/usr/bin:/bin HOME=$work/home XDG_RUNTIME_DIR=$work/runtime LANG=C.UTF-8)
+
+compositor=
+finish() {
+  [[ -n $compositor ]] && kill -TERM "$compositor" 2>/dev/null
+  sleep 0.2
+  [[ -n $compositor ]] && kill -KILL "$compositor" 2>/dev/null
+  rm -rf "$work"
+}
+trap finish EXIT
+
+start_compositor() {
+  rm -f "$work/runtime/ready"
+  "${as_user[@]}" "${session_env[@]}" WLR_BACKENDS=headless WLR_LIBINPUT_NO_DEVICES=1 WLR_RENDERER=pixman \
+    timeout -k 5 120 sway --config "$work/sway.config" >"$work/sway.log" 2>&1 &
+  compositor=$!
+  disown "$compositor"
+  local started=$(($(date +%s%N) / 1000000))
+  for _ in $(seq 100); do
+    [[ -s $work/runtime/ready ]] && break
+    sleep 0.1
+  done
+  [[ -s $work/runtime/ready ]] || { tail -n 20 "$work/sway.log" >&2; die "sway did not start within 10 s"; }
+  read -r wayland_display x_display <"$work/runtime/ready"
+  echo "wayland-clipboard-test: $(sway --version) ready after $(($(date +%s%N) / 1000000 - started)) ms"
+}
+
+start_compositor
+# The compositor's own process: `timeout` started it as its child.
+sway_pid=$(pgrep -P "$compositor" -x sway)
+status=0
+"${as_user[@]}" "${session_env[@]}" WAYLAND_DISPLAY="$wayland_display" \
+  timeout -k 5 100 "$tests" --gtest_filter=-*CompositorGoingAway* || status=1
+"${as_user[@]}" "${session_env[@]}" WAYLAND_DISPLAY="$wayland_display" QUENLITOR_END_COMPOSITOR="$sway_pid" \
+  timeout -k 5 20 "$tests" --gtest_filter=*CompositorGoingAway* || status=1
+[[ $status -eq 0 ]] && echo "wayland-clipboard-test: all checks passed" || echo "wayland-clipboard-test: FAILED" >&2
+exit $status
