@@ -1,24 +1,28 @@
 #!/usr/bin/env bash
 # The data-control clipboard binding against a real compositor: sway (wlroots) headless, with
 # XWayland, started here for the run; then DataControlClipboardTests under it (the readers are
-# wl-clipboard's wl-paste and wl-copy), and last the test that ends the compositor under the
-# binding. sway refuses to run as root: as root, the compositor and the tests run as the user
+# wl-clipboard's wl-paste and wl-copy), the compositor's bridge to X11 clients measured over 200
+# copies (scripts/desktop/x11-bridge-check.py, with an X11 window focused), and last the test that
+# ends the compositor under the binding. sway refuses to run as root: as root, the compositor and the tests run as the user
 # `nobody` (uid 65534).
 #
 # Usage: scripts/wayland-clipboard-test.sh [BUILD_DIR]   (default build/dev)
-# Needs sway, xwayland and wl-clipboard (scripts/bootstrap.sh --ci). Bounded: 120 s in all.
+# Needs sway, xwayland, wl-clipboard, xclip, x11-utils, python3-dbus and libxcb-xfixes0
+# (scripts/bootstrap.sh --ci). Bounded: 120 s in all.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$root/build/dev}" 2>/dev/null && pwd) || { echo "wayland-clipboard-test: no build directory ${1:-build/dev}" >&2; exit 2; }
 tests=$build/bin/DataControlClipboardTests
+selection_tool=$build/bin/quenlitor-wayland-selection
 die() {
   echo "wayland-clipboard-test: $*" >&2
   exit 1
 }
-for tool in sway wl-paste wl-copy dbus-run-session timeout; do
+for tool in sway wl-paste wl-copy xclip xmessage dbus-run-session timeout; do
   command -v "$tool" >/dev/null || die "$tool is missing; run scripts/bootstrap.sh --ci"
 done
-[[ -x $tests ]] || die "$tests is not built (cmake --build $build --target DataControlClipboardTests)"
+[[ -x $tests && -x $selection_tool ]] ||
+  die "$tests or $selection_tool is not built (cmake --build $build --target DataControlClipboardTests quenlitor-wayland-selection)"
 
 work=$(mktemp -d /tmp/quenlitor-wayland.XXXXXX)
 chmod 755 "$work"
@@ -68,6 +72,8 @@ sway_pid=$(pgrep -P "$compositor" -x sway)
 status=0
 "${as_user[@]}" "${session_env[@]}" WAYLAND_DISPLAY="$wayland_display" \
   timeout -k 5 100 "$tests" --gtest_filter=-*CompositorGoingAway* || status=1
+"${as_user[@]}" "${session_env[@]}" WAYLAND_DISPLAY="$wayland_display" DISPLAY="$x_display" \
+  timeout -k 5 60 /usr/bin/python3 "$root/scripts/desktop/x11-bridge-check.py" --focus "$selection_tool" 200 || status=1
 "${as_user[@]}" "${session_env[@]}" WAYLAND_DISPLAY="$wayland_display" QUENLITOR_END_COMPOSITOR="$sway_pid" \
   timeout -k 5 20 "$tests" --gtest_filter=*CompositorGoingAway* || status=1
 [[ $status -eq 0 ]] && echo "wayland-clipboard-test: all checks passed" || echo "wayland-clipboard-test: FAILED" >&2
