@@ -12,18 +12,24 @@
 #    packages installed here; there session.sh starts Xvfb, a session bus and xfce4-panel, and
 #    desktop-check.py vm plays snd-virmidi's two virtual keyboards: the gestures and the
 #    clipboard, settings across a restart, unplugging and a hot-plug storm, and the speed of the
-#    whole beside `quenlitor-tokens listen`. The verdict comes from the markers on the serial
-#    console: qemu exits 0 even after a kernel panic.
+#    whole beside `quenlitor-tokens listen`. Then, as an unprivileged user, wayland-session.sh
+#    starts sway (a Wayland compositor with data-control, and XWayland) with swaybar as the tray,
+#    and wayland-check.py plays the same keyboards: the token read by wl-paste and by xclip,
+#    "Copiar último token" after another client took the selection, and the speed to the Wayland
+#    selection. The verdict comes from the markers on the serial console: qemu exits 0 even after
+#    a kernel panic.
 #
-# Usage: scripts/desktop-vm-test.sh [--no-measure | --speed | --speed-xembed] [BUILD_DIR]
+# Usage: scripts/desktop-vm-test.sh [--no-measure | --speed | --speed-xembed | --wayland] [BUILD_DIR]
 #   (BUILD_DIR defaults to build/dev)
 #   --no-measure    skips the speed measurement (about a third of the virtual machine's time)
 #   --speed         only the speed measurement in the virtual machine
 #   --speed-xembed  the same with trayer (XEmbed) as the tray: the application then exports no
 #                   menu over D-Bus
+#   --wayland       only the Wayland session in the virtual machine
 # The application is installed with `cmake --install BUILD_DIR` into a temporary prefix and run
 # from there. Needs: qemu-system-x86 busybox-static cpio kmod xvfb dbus xfce4-panel xclip
-# python3-dbus libxcb-xfixes0 libglib2.0-bin (scripts/bootstrap.sh --ci installs them). The kernel
+# python3-dbus libxcb-xfixes0 libglib2.0-bin sway xwayland wl-clipboard x11-utils
+# (scripts/bootstrap.sh --ci installs them). The kernel
 # package is cached as for alsa-vm-test.sh. QUENLITOR_VM_TIMEOUT bounds the virtual machine in
 # seconds (default 900); QUENLITOR_VM_ACCEL is qemu's accelerator list, colon-separated
 # (default tcg). QUENLITOR_PROFILE=perf,dbus, while the CPU time is measured, samples the whole
@@ -33,7 +39,9 @@ set -uo pipefail
 measure=1
 guest_mode=vm
 tray_host=
+x11_session=1
 case ${1:-} in
+  --wayland) x11_session=0; shift ;;
   --no-measure) measure=0; shift ;;
   --speed) guest_mode=speed; shift ;;
   --speed-xembed) guest_mode=speed; tray_host=trayer; shift ;;
@@ -51,7 +59,7 @@ die() {
 }
 
 for tool in qemu-system-x86_64 busybox cpio depmod modprobe dpkg-deb apt-get apt-cache timeout cmake \
-  Xvfb dbus-daemon gdbus xclip; do
+  Xvfb dbus-daemon gdbus xclip sway wl-paste wl-copy xmessage setpriv; do
   command -v "$tool" >/dev/null || die "$tool is missing; run scripts/bootstrap.sh --ci"
 done
 command -v xfce4-panel >/dev/null || die "no tray host: xfce4-panel is not installed; run scripts/bootstrap.sh --ci"
@@ -60,8 +68,9 @@ ldd "$(command -v busybox)" >/dev/null 2>&1 && die "busybox is not the static bu
   die "Debian's python3 lacks dbus, or libxcb-xfixes0 is missing; install python3-dbus and libxcb-xfixes0 (scripts/bootstrap.sh --ci)"
 
 # The installed layout, from the build tree as it is: the programs and what is installed with them.
-cmake --build "$build" --target quenlitor-midi-texto quenlitor-tokens quenlitor-compressed-docs >/dev/null ||
-  die "could not build quenlitor-midi-texto, quenlitor-tokens and their manual pages in $build"
+cmake --build "$build" --target quenlitor-midi-texto quenlitor-tokens quenlitor-compressed-docs \
+  quenlitor-wayland-selection >/dev/null ||
+  die "could not build quenlitor-midi-texto, quenlitor-tokens, their manual pages and quenlitor-wayland-selection in $build"
 rm -rf "$work"
 mkdir -p "$work"
 prefix=$work/prefix
@@ -72,6 +81,7 @@ failed=0
 summary() { grep -E "^$1 (PASS|FAIL|FIGURE)" || true; }
 
 # --- 1. The tray host on this machine, no MIDI.
+if [[ $x11_session -eq 1 ]]; then
 echo "desktop-vm-test: tray host checks on this machine (Xvfb, D-Bus session bus, xfce4-panel)"
 timeout -k 5 120 "$root/scripts/desktop/session.sh" SNI-CHECK "$work/sni" sni "$prefix/bin/quenlitor-midi-texto" \
   >"$work/sni.log" 2>&1
@@ -83,6 +93,7 @@ if [[ $sni_status -eq 124 ]]; then
 elif ! grep -q '^SNI-CHECK DONE ok' "$work/sni.log"; then
   grep '^SNI-CHECK LOG' "$work/sni.log"
   failed=1
+fi
 fi
 
 # --- 2. The virtual machine.
@@ -118,12 +129,27 @@ done
 mount -t tmpfs tmpfs /newroot/run
 mkdir -p /newroot/dev/shm
 mount -t tmpfs tmpfs /newroot/dev/shm
+if [ $x11_session = 1 ]; then
 echo "DESKTOP-VM session starts"
 chroot /newroot /usr/bin/env -i PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
   QUENLITOR_MEASURE=$measure QUENLITOR_PROFILE=${QUENLITOR_PROFILE:-} QUENLITOR_TRAY_HOST=$tray_host \
   /bin/bash "$root/scripts/desktop/session.sh" DESKTOP-CHECK /tmp/session \
   $guest_mode "$prefix/bin/quenlitor-midi-texto" "$prefix/bin/quenlitor-tokens"
 echo "DESKTOP-VM session exit \$?"
+fi
+if [ $guest_mode = vm ]; then
+# sway refuses root: the Wayland session, the application and the checks run as nobody, who may
+# play the virtual keyboards and open the sequencer.
+echo "DESKTOP-VM wayland session starts"
+chmod 0666 /newroot/dev/snd/*
+mkdir -p /newroot/tmp/.X11-unix
+chmod 1777 /newroot/tmp/.X11-unix
+chroot /newroot /usr/bin/env -i PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
+  QUENLITOR_MEASURE=$measure /usr/bin/setpriv --reuid=65534 --regid=65534 --clear-groups \
+  /bin/bash "$root/scripts/desktop/wayland-session.sh" WAYLAND-CHECK /tmp/wayland \
+  "$prefix/bin/quenlitor-midi-texto" "$prefix/bin/quenlitor-tokens" "$build/bin/quenlitor-wayland-selection"
+echo "DESKTOP-VM wayland session exit \$?"
+fi
 poweroff -f
 EOF
 chmod +x "$rootfs/init"
@@ -145,15 +171,18 @@ qemu_status=$?
 finished=$(date +%s)
 
 tr -d '\r' <"$log" | summary DESKTOP-CHECK
-tr -d '\r' <"$log" | grep -E '^DESKTOP-(VM|CHECK LOG)' || true
+tr -d '\r' <"$log" | summary WAYLAND-CHECK
+tr -d '\r' <"$log" | grep -E '^(DESKTOP-(VM|CHECK LOG)|WAYLAND-CHECK LOG)' || true
 echo "desktop-vm-test: prepared in $((prepared - started))s, virtual machine ran $((finished - prepared))s"
 verdict=
 if [[ $qemu_status -eq 124 ]]; then
   verdict="the virtual machine did not finish within ${timeout_seconds}s"
-elif grep -q 'DESKTOP-CHECK FAIL' "$log"; then
+elif grep -qE '(DESKTOP|WAYLAND)-CHECK FAIL' "$log"; then
   verdict="checks in the virtual machine failed"
-elif ! grep -q 'DESKTOP-CHECK DONE ok' "$log"; then
+elif [[ $x11_session -eq 1 ]] && ! grep -q 'DESKTOP-CHECK DONE ok' "$log"; then
   verdict="the checks in the virtual machine did not finish (kernel panic, crash?)"
+elif [[ $guest_mode == vm ]] && ! grep -q 'WAYLAND-CHECK DONE ok' "$log"; then
+  verdict="the Wayland checks in the virtual machine did not finish (kernel panic, crash?)"
 fi
 if [[ -n $verdict ]]; then
   echo "FAIL $verdict; serial console log: $log"
