@@ -202,7 +202,8 @@ pass "the icon is drawn ($colours colours)"
 # icon's pixels that stand out from the panel by a contrast ratio of 3:1 or more is measured.
 legible_share() {
   local hex=$1
-  convert "$2" -depth 8 txt:- | awk -v pr=$((16#${hex:0:2})) -v pg=$((16#${hex:2:2})) -v pb=$((16#${hex:4:2})) '
+  # In sRGB: ImageMagick 7 (Debian 13) prints a grey picture's pixels with one value, not three.
+  convert "$2" -colorspace sRGB -depth 8 txt:- | awk -v pr=$((16#${hex:0:2})) -v pg=$((16#${hex:2:2})) -v pb=$((16#${hex:4:2})) '
     function lin(c) { c /= 255; return c <= 0.04045 ? c / 12.92 : ((c + 0.055) / 1.055) ^ 2.4 }
     function lum(r, g, b) { return 0.2126 * lin(r) + 0.7152 * lin(g) + 0.0722 * lin(b) }
     BEGIN { lp = lum(pr, pg, pb) + 0.05 }
