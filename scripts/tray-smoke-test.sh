@@ -113,8 +113,10 @@ version=$(env -u DISPLAY -u WAYLAND_DISPLAY "$app" --version 2>&1) || fail "--ve
 env -u DISPLAY -u WAYLAND_DISPLAY "$app" --help | grep -q '^Uso: quenlitor-midi-texto' || fail "--help printed no usage"
 pass "--version prints \"$version\" and --help the usage, both without a display"
 
-# --- The X server, on the first free display number it finds itself.
-Xvfb -displayfd 3 -screen 0 640x400x24 -nolisten tcp 3>"$tmp/display" 2>"$tmp/xvfb.err" &
+# --- The X server, on the first free display number it finds itself. -noreset: by default the
+# server resets when its last client leaves (the application that finds no tray, each xdotool
+# query), and a client that connects during the reset, trayer now and then, "cannot open display".
+Xvfb -displayfd 3 -screen 0 640x400x24 -nolisten tcp -noreset 3>"$tmp/display" 2>"$tmp/xvfb.err" &
 xvfb_pid=$!
 for _ in $(seq 100); do
   [[ -s $tmp/display ]] && break
