@@ -16,6 +16,38 @@ if(NOT quenlitor_newest MATCHES "^${quenlitor_package} \\(([^)]+)\\)" OR NOT CMA
   message(FATAL_ERROR "cmake/debian/changelog: the newest entry is \"${quenlitor_newest}\", "
                       "but the project's version is ${PROJECT_VERSION}; add an entry for it.")
 endif()
+
+# A package is for the release it is built on: its dependencies are that release's libraries
+# (dpkg-shlibdeps). Its version says which, after a plus sign, from /etc/os-release: 0.1.0+deb12
+# on Debian 12, 0.1.0+deb13 on Debian 13, 0.1.0+forky on Debian testing (the form of Debian's own
+# stable updates of native packages, 1.2+deb12u1); the newer release's package sorts higher, so
+# upgrading the system upgrades the package too. -DQUENLITOR_PACKAGE_RELEASE=… sets the part
+# after the plus sign.
+if(NOT DEFINED QUENLITOR_PACKAGE_RELEASE AND EXISTS /etc/os-release)
+  file(STRINGS /etc/os-release os_release REGEX "^(ID|VERSION_ID|VERSION_CODENAME)=")
+  set(os_ID "")
+  set(os_VERSION_ID "")
+  set(os_VERSION_CODENAME "")
+  foreach(line IN LISTS os_release)
+    if(line MATCHES "^([A-Z_]+)=\"?([^\"]*)\"?$")
+      set(os_${CMAKE_MATCH_1} ${CMAKE_MATCH_2})
+    endif()
+  endforeach()
+  if(os_ID STREQUAL "debian")
+    set(os_ID deb)
+  endif()
+  if(os_VERSION_ID)
+    set(QUENLITOR_PACKAGE_RELEASE ${os_ID}${os_VERSION_ID})
+  else()
+    set(QUENLITOR_PACKAGE_RELEASE ${os_VERSION_CODENAME})
+  endif()
+endif()
+set(quenlitor_package_version ${PROJECT_VERSION})
+if(QUENLITOR_PACKAGE_RELEASE)
+  string(APPEND quenlitor_package_version "+${QUENLITOR_PACKAGE_RELEASE}")
+endif()
+# For scripts that look for the package (scripts/package-test.sh).
+set(QUENLITOR_PACKAGE_VERSION ${quenlitor_package_version} CACHE INTERNAL "The Debian package's version")
 foreach(line IN LISTS quenlitor_changelog)
   if(line MATCHES "^ -- (.+ <[^>]+>)  ")
     set(quenlitor_maintainer ${CMAKE_MATCH_1})
@@ -71,6 +103,7 @@ set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
   OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+set(CPACK_DEBIAN_PACKAGE_VERSION ${quenlitor_package_version})
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
