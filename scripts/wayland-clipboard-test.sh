@@ -3,26 +3,32 @@
 # XWayland, started here for the run; then DataControlClipboardTests under it (the readers are
 # wl-clipboard's wl-paste and wl-copy), the compositor's bridge to X11 clients measured over 200
 # copies (scripts/desktop/x11-bridge-check.py, with an X11 window focused), and last the test that
-# ends the compositor under the binding. sway refuses to run as root: as root, the compositor and the tests run as the user
-# `nobody` (uid 65534).
+# ends the compositor under the binding; sway refuses to run as root: as root, the compositor and
+# the tests run as the user `nobody` (uid 65534). Then GNOME Shell (Mutter), which offers no
+# data-control: a token from quenlitor-tokens written through the application's clipboard binding
+# (quenlitor-clipboard-write) must reach Mutter's clipboard over the X11 CLIPBOARD
+# (scripts/desktop/gnome-clipboard-check.py).
 #
 # Usage: scripts/wayland-clipboard-test.sh [BUILD_DIR]   (default build/dev)
-# Needs sway, xwayland, wl-clipboard, xclip, x11-utils, python3-dbus and libxcb-xfixes0
-# (scripts/bootstrap.sh --ci). Bounded: 120 s in all.
+# Needs sway, gnome-shell, xwayland, wl-clipboard, xclip, x11-utils, python3-dbus and
+# libxcb-xfixes0 (scripts/bootstrap.sh --ci). Bounded: 120 s for each desktop.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$root/build/dev}" 2>/dev/null && pwd) || { echo "wayland-clipboard-test: no build directory ${1:-build/dev}" >&2; exit 2; }
 tests=$build/bin/DataControlClipboardTests
 selection_tool=$build/bin/quenlitor-wayland-selection
+writer=$build/bin/quenlitor-clipboard-write
+tokens=$build/bin/quenlitor-tokens
 die() {
   echo "wayland-clipboard-test: $*" >&2
   exit 1
 }
-for tool in sway wl-paste wl-copy xclip xmessage dbus-run-session timeout; do
+for tool in sway gnome-shell wl-paste wl-copy xclip xmessage dbus-run-session timeout; do
   command -v "$tool" >/dev/null || die "$tool is missing; run scripts/bootstrap.sh --ci"
 done
-[[ -x $tests && -x $selection_tool ]] ||
-  die "$tests or $selection_tool is not built (cmake --build $build --target DataControlClipboardTests quenlitor-wayland-selection)"
+for program in "$tests" "$selection_tool" "$writer" "$tokens"; do
+  [[ -x $program ]] || die "$program is not built (cmake --build $build)"
+done
 
 work=$(mktemp -d /tmp/quenlitor-wayland.XXXXXX)
 chmod 755 "$work"
@@ -76,5 +82,11 @@ status=0
   timeout -k 5 60 /usr/bin/python3 "$root/scripts/desktop/x11-bridge-check.py" --focus "$selection_tool" 200 || status=1
 "${as_user[@]}" "${session_env[@]}" WAYLAND_DISPLAY="$wayland_display" QUENLITOR_END_COMPOSITOR="$sway_pid" \
   timeout -k 5 20 "$tests" --gtest_filter=*CompositorGoingAway* || status=1
+# GNOME Shell runs as whoever runs this.
+timeout -k 5 120 "$root/scripts/desktop/gnome-session.sh" GNOME-CHECK "$work/gnome" \
+  /usr/bin/python3 "$root/scripts/desktop/gnome-clipboard-check.py" "$tokens" "$writer" "$selection_tool" \
+  >"$work/gnome.log" 2>&1
+grep -E '^GNOME-CHECK' "$work/gnome.log"
+grep -q '^GNOME-CHECK DONE ok' "$work/gnome.log" || status=1
 [[ $status -eq 0 ]] && echo "wayland-clipboard-test: all checks passed" || echo "wayland-clipboard-test: FAILED" >&2
 exit $status
