@@ -109,9 +109,6 @@ struct Reader {
     Clock::time_point since;
 };
 
-} // namespace
-
-namespace {
 // The part of a session that speaks one of the two protocols.
 class Selection {
 public:
@@ -120,6 +117,7 @@ public:
     virtual bool claim(std::string_view text, std::chrono::milliseconds patience) = 0;
     virtual std::string_view protocol() const = 0;
 };
+
 } // namespace
 
 // What both protocols share: the connection, the seat, the readers and the waiting.
