@@ -59,3 +59,6 @@ XAUTHORITY=$(ls "$XDG_RUNTIME_DIR"/.mutter-Xwaylandauth.* 2>/dev/null | head -n 
 WAYLAND_DISPLAY=$(sed -n "s/.*Using Wayland display name '\([^']*\)'.*/\1/p" "$dir/shell.log" | head -n 1)
 export DISPLAY XAUTHORITY WAYLAND_DISPLAY=${WAYLAND_DISPLAY:-wayland-0} XDG_SESSION_TYPE=wayland
 "$@"
+status=$?
+[[ $status -ne 0 ]] && sed "s|^|$tag LOG shell: |" "$dir/shell.log" | tail -n 30
+exit $status
