@@ -14,7 +14,7 @@ packages=(
   cmake ninja-build g++ pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   libicu-dev nlohmann-json3-dev libasound2-dev
-  qt6-base-dev qt6-svg-dev libgl-dev
+  qt6-base-dev qt6-svg-dev libgl-dev libxcb1-dev
   libwayland-dev libwayland-bin
   groff-base man-db desktop-file-utils appstream dpkg-dev file
 )

@@ -393,7 +393,7 @@ for attempt in 1 2 3; do
 done
 [[ -n $panel ]] || { echo "trayer did not show its panel"; exit 1; }
 docked_icons() {
-    xwininfo -tree -id "$panel" 2>/dev/null | awk '/"quenlitor-midi-texto": \(.* 22x22\+/ {print $1}'
+    xwininfo -tree -id "$panel" 2>/dev/null | awk '/\("quenlitor-midi-texto" "[^"]*"\) +22x22\+/ {print $1}'
 }
 started=$(now_ms)
 quenlitor-midi-texto 2>/tmp/bandeja/app.err &

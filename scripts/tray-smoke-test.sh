@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # End-to-end test of the tray application on a real X server: installs BUILD_DIR into a temporary
 # prefix, starts Xvfb on a free display number and Debian's trayer as the tray host, and runs the
-# installed application with a temporary HOME and XDG directories. It checks that the application
-# refuses to run without a tray, that its icon docks in the tray, that a right click opens a menu
-# that is drawn, that a second start exits at once with status 0 while the first keeps running,
-# and that SIGTERM ends the first cleanly. Xvfb, trayer and the application are stopped by process
+# installed application with a temporary HOME and XDG directories. It checks that without a tray
+# SIGTERM ends the wait for one at once, that the window appears 5 to 7 s after start and a second
+# start focuses it, that a tray that comes later takes the application from the window, that its
+# icon docks in the tray, that a right click opens a menu that is drawn, that a second start exits
+# at once with status 0 while the first keeps running, that with the tray gone the window comes
+# 5 to 7 s later and the tray back takes it again, and that SIGTERM ends the first cleanly. Xvfb, trayer and the application are stopped by process
 # id when the test ends, whatever the outcome.
 #
 # Usage: scripts/tray-smoke-test.sh [--screenshots DIR] [--footprint] BUILD_DIR
@@ -134,20 +136,70 @@ session=(env -i PATH=/usr/bin:/bin LANG=C.UTF-8 DISPLAY="$DISPLAY" HOME="$tmp/ho
   XDG_CONFIG_HOME="$tmp/config" XDG_DATA_HOME="$tmp/data" XDG_RUNTIME_DIR="$tmp/runtime"
   XDG_DATA_DIRS="$prefix/share")
 
-# --- No tray yet: the application must say so and stop, not run invisibly.
-timeout 15 "${session[@]}" "$app" 2>"$tmp/no-tray.err"
+start_app() {
+  "${session[@]}" "$@" "$app" 2>>"$app_err" &
+  app_pid=$!
+}
+
+# The tray host: a panel on the top right, tinted $1.
+start_trayer() {
+  "${session[@]}" trayer --edge top --align right --widthtype pixel --width 160 --height 24 \
+    --SetDockType true --transparent true --alpha 0 --tint "$1" >"$tmp/trayer.log" 2>&1 &
+  trayer_pid=$!
+}
+
+# The application's window, where there is no tray: its id when it is shown.
+shown_window() { xdotool search --onlyvisible --name '^Quenlitor MIDI a Texto$' 2>/dev/null | head -n 1; }
+# Waits up to $1 ms for the window to be shown ($2 = 1) or gone ($2 = 0); its id is in $window.
+wait_window() {
+  local deadline=$(($(now_ms) + $1))
+  while (($(now_ms) < deadline)); do
+    window=$(shown_window)
+    [[ ($2 -eq 1 && -n $window) || ($2 -eq 0 && -z $window) ]] && return 0
+    sleep 0.02
+  done
+  return 1
+}
+
+# --- No tray yet: a signal during the wait for one ends the application at once.
+start_app
+sleep 1
+signalled=$(now_ms)
+kill -TERM "$app_pid"
+wait_exit 2 "$app_pid" || fail "SIGTERM during the wait for a tray did not end the application within 2 s"
+app_pid=
+[[ $exit_status -eq 0 ]] || fail "SIGTERM during the wait for a tray: exit status $exit_status"
+pass "SIGTERM during the wait for a tray ends it with status 0 after $(($(now_ms) - signalled)) ms"
+
+# --- Still no tray after the wait: the window, never a silent exit.
+started=$(now_ms)
+start_app
+wait_window 10000 1 || fail "without a tray no window appeared within 10 s"
+elapsed=$(($(now_ms) - started))
+((elapsed >= 4500 && elapsed <= 7000)) || fail "without a tray the window appeared after $elapsed ms, not 5 to 7 s"
+pass "without a tray the window \"Quenlitor MIDI a Texto\" ($window) appears after $elapsed ms"
+waiting_app=$app_pid
+
+# --- A second start raises and focuses the window, and ends at once.
+root_window=$(xwininfo -root | awk '/Window id:/ {print $4}')
+xdotool windowfocus --sync "$root_window" 2>/dev/null
+second_started=$(now_ms)
+timeout 10 "${session[@]}" "$app" 2>>"$app_err"
 status=$?
-if [[ $status -ne 0 && $status -ne 124 && $(wc -l <"$tmp/no-tray.err") -ge 1 ]]; then
-  pass "without a tray it exits with status $status: $(head -n 1 "$tmp/no-tray.err")"
-else
-  cat "$tmp/no-tray.err" >"$app_err"
-  fail "without a tray the exit status is $status (124: still running after 15 s)"
-fi
+elapsed=$(($(now_ms) - second_started))
+[[ $status -eq 0 && $elapsed -lt 2000 ]] || fail "with the window shown a second start ended with status $status after $elapsed ms"
+focused=
+for _ in $(seq 100); do
+  focused=$(xdotool getwindowfocus 2>/dev/null)
+  [[ $((focused)) -eq $((window)) ]] && break
+  sleep 0.02
+done
+[[ $((focused)) -eq $((window)) ]] || fail "a second start did not focus the window $window (focus: $focused)"
+running "$waiting_app" || fail "the first instance stopped when the second started"
+pass "a second start ends with status 0 after $elapsed ms and the running window has the focus"
 
 # --- The tray host: a panel on the top right, light grey.
-"${session[@]}" trayer --edge top --align right --widthtype pixel --width 160 --height 24 \
-  --SetDockType true --transparent true --alpha 0 --tint 0xdddddd >"$tmp/trayer.log" 2>&1 &
-trayer_pid=$!
+start_trayer 0xdddddd
 panel=
 for _ in $(seq 100); do
   panel=$(xdotool search --classname '^panel$' 2>/dev/null | head -n 1)
@@ -162,7 +214,7 @@ pass "trayer's panel is window $panel"
 
 # The application's icons docked in the panel: one window id per line.
 docked_icons() {
-  xwininfo -tree -id "$panel" 2>/dev/null | awk '/"quenlitor-midi-texto": \(.* 22x22\+/ {print $1}'
+  xwininfo -tree -id "$panel" 2>/dev/null | awk '/\("quenlitor-midi-texto" "[^"]*"\) +22x22\+/ {print $1}'
 }
 
 # The application's top-level windows that are shown, as "id x y width height" lines.
@@ -176,10 +228,27 @@ shown_windows() {
   done
 }
 
-start_app() {
-  "${session[@]}" "$@" "$app" 2>>"$app_err" &
-  app_pid=$!
+# Waits up to 5 s for the application's icon to dock in the panel (found again, as it may be
+# new); then the window must be gone. The icon is in $icon, the wait in $elapsed ms.
+wait_docked_not_window() {
+  local since=$(now_ms)
+  icon=
+  while (($(now_ms) - since < 5000)); do
+    panel=$(xdotool search --classname '^panel$' 2>/dev/null | head -n 1)
+    [[ -n $panel ]] && icon=$(docked_icons | head -n 1)
+    [[ -n $icon ]] && break
+    sleep 0.02
+  done
+  elapsed=$(($(now_ms) - since))
+  [[ -n $icon ]] || fail "$1: the icon did not dock within 5 s"
+  wait_window 2000 0 || fail "$1: the window stayed on screen after the icon docked"
 }
+
+# --- A tray that comes later takes the application from its window.
+wait_docked_not_window "a tray that comes later"
+pass "a tray that comes later takes the application from its window: icon docked after $elapsed ms"
+stop "$app_pid"
+app_pid=
 
 # --- The first instance: its icon docks.
 started=$(now_ms)
@@ -218,9 +287,7 @@ legible_share() {
 for panel_colour in 202020 f0f0f0; do
   stop "$app_pid"; app_pid=
   stop "$trayer_pid"
-  "${session[@]}" trayer --edge top --align right --widthtype pixel --width 160 --height 24 \
-    --SetDockType true --transparent true --alpha 0 --tint "0x$panel_colour" >"$tmp/trayer.log" 2>&1 &
-  trayer_pid=$!
+  start_trayer "0x$panel_colour"
   panel= icon=
   waited=$(now_ms)
   while (($(now_ms) - waited < 10000)); do
@@ -287,6 +354,18 @@ running "$app_pid" || fail "the first instance stopped when the second started"
 icons=$(docked_icons | wc -l)
 [[ $icons -eq 1 ]] || fail "$icons icons in the tray after the second start"
 pass "a second start exits with status 0 after $elapsed ms; the first keeps running with its one icon"
+[[ -z $(shown_window) ]] || fail "with a tray a second start showed the window"
+
+# --- The tray goes away: the window comes 5 to 7 s later; the tray back takes it again.
+stop "$trayer_pid"
+lost=$(now_ms)
+wait_window 10000 1 || fail "no window within 10 s of the tray going away"
+elapsed=$(($(now_ms) - lost))
+((elapsed >= 4500 && elapsed <= 7000)) || fail "the window came $elapsed ms after the tray went, not 5 to 7 s"
+pass "the tray gone, the window appears after $elapsed ms"
+start_trayer 0xdddddd
+wait_docked_not_window "the tray back"
+pass "the tray back, the icon docks again after $elapsed ms and the window goes"
 
 # --- SIGTERM: the same orderly quit as the menu's "Salir".
 terminated=$(now_ms)

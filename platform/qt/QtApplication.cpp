@@ -1,6 +1,7 @@
 #include "QtApplication.hpp"
 
 #include "QtStatusItem.hpp"
+#include "TrayHosts.hpp"
 
 #include <QEvent>
 #include <QGuiApplication>
@@ -12,6 +13,7 @@
 #include <iterator>
 #include <string_view>
 #include <unistd.h>
+#include <utility>
 
 namespace quenlitor::platform::qt {
 
@@ -63,7 +65,8 @@ void preferX11OnWayland() {
     }
 }
 
-QtApplication::QtApplication(int& argc, char** argv) {
+QtApplication::QtApplication(int& argc, char** argv, TrayHostsMaker makeTrayHosts, QtStatusItem::Patience patience)
+    : m_makeTrayHosts(std::move(makeTrayHosts)), m_patience(patience) {
     if (QCoreApplication::instance() == nullptr) {
         preferX11OnWayland();
         m_ownedApplication = std::make_unique<QApplication>(argc, argv);
@@ -105,7 +108,25 @@ void QtApplication::terminate() {
     QMetaObject::invokeMethod(m_context.get(), [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
 }
 
-std::shared_ptr<StatusItem> QtApplication::makeStatusItem() { return std::make_shared<QtStatusItem>(); }
+std::shared_ptr<StatusItem> QtApplication::makeStatusItem() {
+    auto item = QtStatusItem::create(m_makeTrayHosts ? m_makeTrayHosts() : std::make_shared<SessionTrayHosts>(), m_patience);
+    item->onCloseRequested = [weak = weak_from_this()] {
+        if (const auto self = weak.lock()) {
+            self->terminate();
+        }
+    };
+    std::erase_if(m_statusItems, [](const std::weak_ptr<QtStatusItem>& made) { return made.expired(); });
+    m_statusItems.push_back(item);
+    return item;
+}
+
+void QtApplication::activate() {
+    for (const std::weak_ptr<QtStatusItem>& made : m_statusItems) {
+        if (const auto item = made.lock()) {
+            item->activate();
+        }
+    }
+}
 
 void QtApplication::launch() {
     if (m_launched || m_finished) {

@@ -1,12 +1,15 @@
 #pragma once
 
+#include "QtStatusItem.hpp"
 #include "platform/Application.hpp"
 
 #include <QApplication>
 #include <QObject>
 #include <QSocketNotifier>
 
+#include <functional>
 #include <memory>
+#include <vector>
 
 namespace quenlitor::platform::qt {
 
@@ -25,11 +28,17 @@ void preferX11OnWayland();
 // terminate(), the desktop session, or SIGTERM, SIGINT or SIGHUP (logout, Ctrl+C, the terminal closing), which are turned into
 // the same orderly quit. After the first such signal the previous handling is back, so a second
 // one ends a process whose quit hangs.
-class QtApplication final : public Application {
+//
+// Its status items follow the trays that `makeTrayHosts` reports (the session's own by default),
+// waiting for one with `patience` (QtStatusItem); all the while the loop runs, so a signal ends
+// the application at any moment, the wait for a tray included.
+class QtApplication final : public Application, public std::enable_shared_from_this<QtApplication> {
 public:
+    using TrayHostsMaker = std::function<std::shared_ptr<TrayHosts>()>;
+
     // Creates the QApplication after preferX11OnWayland(), or uses the one that exists. Only one
     // QtApplication at a time handles the signals. Both arguments must outlive the object.
-    QtApplication(int& argc, char** argv);
+    QtApplication(int& argc, char** argv, TrayHostsMaker makeTrayHosts = {}, QtStatusItem::Patience patience = {});
     // Forgets the delegate and deletes the Qt objects left for deletion, before the QApplication.
     ~QtApplication() override;
 
@@ -41,7 +50,11 @@ public:
     int run() override;
     // Queued: the loop ends after the events already waiting, then applicationWillTerminate runs.
     void terminate() override;
+    // In the tray, or in a window while the desktop has no tray; closing the window quits.
     std::shared_ptr<StatusItem> makeStatusItem() override;
+    // Another start of the application asked this one to show itself: the status items' windows
+    // are shown, raised and focused (QtStatusItem::activate).
+    void activate();
 
 private:
     void launch();
@@ -57,6 +70,9 @@ private:
     bool m_launched = false;
     bool m_finished = false;
     std::weak_ptr<ApplicationDelegate> m_delegate;
+    TrayHostsMaker m_makeTrayHosts;
+    QtStatusItem::Patience m_patience;
+    std::vector<std::weak_ptr<QtStatusItem>> m_statusItems;
 };
 
 } // namespace quenlitor::platform::qt

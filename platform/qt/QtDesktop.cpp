@@ -1,21 +1,16 @@
 #include "QtDesktop.hpp"
 
 #include "JsonSettingsStore.hpp"
-#include "platform/xdg/LockFileRunningInstances.hpp"
 #include "QtApplication.hpp"
 #include "QtClipboard.hpp"
 #include "QtMainQueue.hpp"
 #include "QtMenu.hpp"
-#include "QtStatusItem.hpp"
+#include "QtRunningInstances.hpp"
 #include "platform/xdg/XdgBundleResources.hpp"
 #if QUENLITOR_WITH_WAYLAND
 #include "QtWaylandClipboard.hpp"
 #include "platform/wayland/DataControlClipboard.hpp"
 #endif
-
-#include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QThread>
 
 #include <cstdlib>
 #include <utility>
@@ -44,32 +39,22 @@ std::shared_ptr<Clipboard> makeClipboard() {
 Desktop makeQtDesktop(int& argc, char** argv, std::shared_ptr<MIDIPlatform> midi) {
     // The application first: every other Qt object needs it.
     auto application = std::make_shared<QtApplication>(argc, argv);
+    auto runningInstances = std::make_shared<QtRunningInstances>();
+    runningInstances->onActivated = [weak = std::weak_ptr<QtApplication>(application)] {
+        if (const auto shown = weak.lock()) {
+            shown->activate();
+        }
+    };
     return Desktop{
         .application = std::move(application),
         .menus = std::make_shared<QtMenuFactory>(),
         .clipboard = makeClipboard(),
         .defaults = std::make_shared<JsonSettingsStore>(JsonSettingsStore::defaultPath()),
         .bundle = std::make_shared<xdg::XdgBundleResources>(),
-        .runningInstances = std::make_shared<xdg::LockFileRunningInstances>(),
+        .runningInstances = std::move(runningInstances),
         .midi = std::move(midi),
         .mainQueue = std::make_shared<QtMainQueue>(),
     };
-}
-
-bool systemTrayAvailable(std::chrono::milliseconds patience) {
-    QElapsedTimer waited;
-    waited.start();
-    for (;;) {
-        if (QtStatusItem::isSystemTrayAvailable()) {
-            return true;
-        }
-        if (waited.elapsed() >= patience.count()) {
-            return false;
-        }
-        // A tray that starts announces itself to the X11 platform by an event.
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-        QThread::msleep(100);
-    }
 }
 
 } // namespace quenlitor::platform::qt

@@ -24,6 +24,8 @@ public:
     std::string title() const override { return m_title; }
     void setTitle(const std::string& title) override;
     void setAction(Action action) override { m_action = std::move(action); }
+    // Whether choosing the item runs a command.
+    bool hasAction() const { return static_cast<bool>(m_action); }
     bool isEnabled() const override { return m_enabled; }
     void setEnabled(bool enabled) override;
     bool state() const override { return m_state; }

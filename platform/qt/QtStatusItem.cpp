@@ -1,7 +1,9 @@
 #include "QtStatusItem.hpp"
 
 #include "QtMenu.hpp"
+#include "QtStatusWindow.hpp"
 #include "QtText.hpp"
+#include "TrayHosts.hpp"
 
 #include <QCursor>
 #include <QGuiApplication>
@@ -55,19 +57,10 @@ PianoKeys drawPianoKeys() {
 
 } // namespace
 
-QtStatusButton::QtStatusButton() : m_tray(new QSystemTrayIcon) {
+QtStatusButton::QtStatusButton() {
     auto [normal, dimmed] = drawPianoKeys();
     m_icon = std::move(normal);
     m_dimmedIcon = std::move(dimmed);
-    m_tray->setIcon(m_icon);
-    m_tray->show();
-}
-
-QtStatusButton::~QtStatusButton() {
-    // The tray icon is deleted later, and it should leave the tray now.
-    if (QCoreApplication::instance() != nullptr) {
-        m_tray->hide();
-    }
 }
 
 bool QtStatusButton::setSymbolImage(std::string_view symbolName, std::string_view accessibilityDescription) {
@@ -75,6 +68,7 @@ bool QtStatusButton::setSymbolImage(std::string_view symbolName, std::string_vie
         return false;
     }
     m_imageDescription = std::string(accessibilityDescription);
+    changed(Change::name);
     return true;
 }
 
@@ -82,8 +76,10 @@ void QtStatusButton::setTitle(const std::string& title) { m_title = title; }
 
 void QtStatusButton::setToolTip(const std::string& toolTip) {
     m_toolTip = toolTip;
-    m_tray->setToolTip(toQString(m_toolTip));
+    changed(Change::toolTip);
 }
+
+QString QtStatusButton::toolTip() const { return toQString(m_toolTip); }
 
 void QtStatusButton::setAccessibilityLabel(const std::string& label) {
     m_label = label;
@@ -92,9 +88,7 @@ void QtStatusButton::setAccessibilityLabel(const std::string& label) {
     // is the executable's file name.
     QCoreApplication::setApplicationName(name);
     QGuiApplication::setApplicationDisplayName(name);
-    if (QMenu* menu = m_tray->contextMenu()) {
-        menu->setAccessibleName(name);
-    }
+    changed(Change::name);
 }
 
 void QtStatusButton::setAppearsDisabled(bool disabled) {
@@ -103,25 +97,137 @@ void QtStatusButton::setAppearsDisabled(bool disabled) {
         return;
     }
     m_appearsDisabled = disabled;
-    m_tray->setIcon(m_appearsDisabled ? m_dimmedIcon : m_icon);
+    changed(Change::icon);
 }
 
 QString QtStatusButton::accessibleName() const { return toQString(m_label.empty() ? m_imageDescription : m_label); }
 
-QtStatusItem::QtStatusItem() : m_button(std::make_shared<QtStatusButton>()) {}
+void QtStatusButton::changed(Change change) {
+    if (onChange) {
+        onChange(change);
+    }
+}
 
-QtStatusItem::~QtStatusItem() { QObject::disconnect(m_leftClick); }
+std::shared_ptr<QtStatusItem> QtStatusItem::create(std::shared_ptr<TrayHosts> hosts, Patience patience) {
+    std::shared_ptr<QtStatusItem> item(new QtStatusItem(std::move(hosts), patience));
+    const std::weak_ptr<QtStatusItem> weak = item;
+    item->m_hosts->onChange = [weak] {
+        if (const auto self = weak.lock()) {
+            self->followHosts();
+        }
+    };
+    item->m_button->onChange = [weak](QtStatusButton::Change change) {
+        if (const auto self = weak.lock()) {
+            self->buttonChanged(change);
+        }
+    };
+    QObject::connect(item->m_wait.get(), &QTimer::timeout, item->m_wait.get(), [weak] {
+        if (const auto self = weak.lock(); self && !self->m_hosts->available()) {
+            self->showWindow();
+        }
+    });
+    item->followHosts();
+    return item;
+}
+
+QtStatusItem::QtStatusItem(std::shared_ptr<TrayHosts> hosts, Patience patience)
+    : m_hosts(std::move(hosts)), m_patience(patience), m_wait(new QTimer) {
+    m_wait->setSingleShot(true);
+    // A coarse timer may fire 5 % early: the window would come before the tray had its 5 s.
+    m_wait->setTimerType(Qt::PreciseTimer);
+}
+
+QtStatusItem::~QtStatusItem() {
+    QObject::disconnect(m_leftClick);
+    m_hosts->onChange = nullptr;
+    // Both are deleted later, and should leave the desktop now.
+    if (QCoreApplication::instance() != nullptr) {
+        if (m_tray) {
+            m_tray->hide();
+        }
+        if (m_window) {
+            m_window->onCloseRequested = nullptr;
+            m_window->hide();
+        }
+    }
+}
+
+void QtStatusItem::followHosts() {
+    if (m_hosts->available()) {
+        m_wait->stop();
+        showInTray();
+        return;
+    }
+    if (m_shown == Shown::window || m_wait->isActive()) {
+        return;
+    }
+    // The tray icon stays registered meanwhile, for a tray that restarts to find it.
+    m_wait->start(m_shown == Shown::nothing ? m_patience.atStart : m_patience.afterLoss);
+}
+
+void QtStatusItem::activate() {
+    if (m_shown == Shown::tray) {
+        return;
+    }
+    m_wait->stop();
+    showWindow();
+}
+
+void QtStatusItem::showInTray() {
+    if (m_shown == Shown::tray) {
+        return;
+    }
+    if (!m_tray) {
+        m_tray.reset(new QSystemTrayIcon);
+        m_tray->setIcon(m_button->icon());
+        m_tray->setToolTip(m_button->toolTip());
+        attachMenuToTray();
+    }
+    if (m_window) {
+        m_window->hide();
+    }
+    m_tray->show();
+    m_shown = Shown::tray;
+}
+
+void QtStatusItem::showWindow() {
+    if (!m_window) {
+        m_window.reset(new QtStatusWindow);
+        m_window->setTitle(m_button->accessibleName());
+        m_window->setIcon(m_button->icon());
+        m_window->setMenu(std::dynamic_pointer_cast<QtMenu>(m_menu));
+        m_window->onCloseRequested = [weak = weak_from_this()] {
+            if (const auto self = weak.lock(); self && self->onCloseRequested) {
+                self->onCloseRequested();
+            }
+        };
+    }
+    if (m_tray) {
+        m_tray->hide();
+    }
+    m_shown = Shown::window;
+    m_window->present();
+}
 
 void QtStatusItem::setMenu(std::shared_ptr<Menu> menu) {
-    QObject::disconnect(m_leftClick);
     m_menu = std::move(menu);
+    if (m_tray) {
+        attachMenuToTray();
+    }
+    if (m_window) {
+        m_window->setMenu(std::dynamic_pointer_cast<QtMenu>(m_menu));
+    }
+}
+
+void QtStatusItem::attachMenuToTray() {
+    QObject::disconnect(m_leftClick);
     const auto shown = std::dynamic_pointer_cast<QtMenu>(m_menu);
-    m_button->tray().setContextMenu(shown ? shown->qmenu() : nullptr);
+    m_tray->setContextMenu(shown ? shown->qmenu() : nullptr);
     if (!shown) {
         return;
     }
     shown->qmenu()->setAccessibleName(m_button->accessibleName());
-    m_leftClick = QObject::connect(&m_button->tray(), &QSystemTrayIcon::activated, shown->qmenu(),
+    m_leftClick = QObject::connect(m_tray.get(), &QSystemTrayIcon::activated, shown->qmenu(),
                                    [weak = std::weak_ptr<QtMenu>(shown)](QSystemTrayIcon::ActivationReason reason) {
                                        const auto opened = weak.lock();
                                        if (reason != QSystemTrayIcon::Trigger || !opened) {
@@ -136,6 +242,30 @@ void QtStatusItem::setMenu(std::shared_ptr<Menu> menu) {
                                    });
 }
 
-bool QtStatusItem::isSystemTrayAvailable() { return QSystemTrayIcon::isSystemTrayAvailable(); }
+void QtStatusItem::buttonChanged(QtStatusButton::Change change) {
+    switch (change) {
+    case QtStatusButton::Change::icon:
+        if (m_tray) {
+            m_tray->setIcon(m_button->icon());
+        }
+        if (m_window) {
+            m_window->setIcon(m_button->icon());
+        }
+        break;
+    case QtStatusButton::Change::toolTip:
+        if (m_tray) {
+            m_tray->setToolTip(m_button->toolTip());
+        }
+        break;
+    case QtStatusButton::Change::name:
+        if (const auto shown = std::dynamic_pointer_cast<QtMenu>(m_menu)) {
+            shown->qmenu()->setAccessibleName(m_button->accessibleName());
+        }
+        if (m_window) {
+            m_window->setTitle(m_button->accessibleName());
+        }
+        break;
+    }
+}
 
 } // namespace quenlitor::platform::qt

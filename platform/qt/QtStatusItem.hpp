@@ -7,24 +7,33 @@
 #include <QMetaObject>
 #include <QString>
 #include <QSystemTrayIcon>
+#include <QTimer>
 
+#include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
 
 namespace quenlitor::platform::qt {
 
-// The tray icon. Trays show no text beside an icon: the title is kept but not shown, and the tool
-// tip is the tool tip text alone (a title above it would read as stray letters over the text). The
-// accessibility label becomes the application's name and display name, which StatusNotifierItem
-// hosts show as the item's title and screen readers announce, and the accessible name of the menu.
+class QtMenu;
+class QtStatusWindow;
+class TrayHosts;
+
+// What the status item shows: the piano keys, a tool tip and a name. Trays show no text beside an
+// icon: the title is kept but not shown, and the tool tip is the tool tip text alone (a title
+// above it would read as stray letters over the text). The accessibility label becomes the
+// application's name and display name, which StatusNotifierItem hosts show as the item's title,
+// screen readers announce, and the window takes as its title.
 //
 // The one symbol known is "pianokeys": the application's piano keys, light keys inside dark lines
 // so that they read on any panel. Dimmed, they are drawn at reduced opacity.
 class QtStatusButton final : public StatusButton {
 public:
-    // Shows the piano keys in the tray at once, so the item is never an empty slot.
+    enum class Change { icon, toolTip, name };
+
+    // Holds the piano keys from the start, so the item is never an empty slot.
     QtStatusButton();
-    ~QtStatusButton() override;
 
     QtStatusButton(const QtStatusButton&) = delete;
     QtStatusButton& operator=(const QtStatusButton&) = delete;
@@ -35,13 +44,20 @@ public:
     void setAccessibilityLabel(const std::string& label) override;
     void setAppearsDisabled(bool disabled) override;
 
-    QSystemTrayIcon& tray() const { return *m_tray; }
+    // The piano keys as shown now: dimmed while the button appears disabled.
+    const QIcon& icon() const { return m_appearsDisabled ? m_dimmedIcon : m_icon; }
+    QString toolTip() const;
     bool appearsDisabled() const { return m_appearsDisabled; }
     // The label, or the image's description when no label was set.
     QString accessibleName() const;
     const std::string& title() const { return m_title; }
 
+    // Told after each change of what the item shows.
+    std::function<void(Change)> onChange;
+
 private:
+    void changed(Change change);
+
     std::string m_title;
     std::string m_toolTip;
     std::string m_label;
@@ -49,14 +65,32 @@ private:
     bool m_appearsDisabled = false;
     QIcon m_icon;
     QIcon m_dimmedIcon;
-    QtOwned<QSystemTrayIcon> m_tray;
 };
 
-// The application's item in the system tray, shown from its creation. Its menu opens on a right
-// click, as trays do, and on a left click too, as the status item's menu does.
-class QtStatusItem final : public StatusItem {
+// The application's status item, in the tray while the desktop has one and in a window
+// (QtStatusWindow) while it has none; the application sees one item and one menu throughout.
+//
+// - At start, with a tray there, the item goes into it at once; without one it waits up to
+//   `atStart` for a tray to appear (one that starts with the session after the application), then
+//   opens the window.
+// - A tray that appears later takes the item from the window.
+// - A tray that goes away (a panel that crashes or restarts) is given `afterLoss` to come back,
+//   keeping the item registered for it; then the window opens.
+// - activate() (another start of the application) shows the window at once where there is no tray
+//   yet, and raises and focuses it where it is the item; in a tray it does nothing.
+// In the tray the menu opens on a right click, as trays do, and on a left click too, as the status
+// item's menu does. The tray icon is made when a tray is first there, not before: Qt decides once,
+// when it makes its first tray icon, whether it is a StatusNotifierItem or an XEmbed icon.
+class QtStatusItem final : public StatusItem, public std::enable_shared_from_this<QtStatusItem> {
 public:
-    QtStatusItem();
+    struct Patience {
+        std::chrono::milliseconds atStart{5000};
+        std::chrono::milliseconds afterLoss{5000};
+    };
+    enum class Shown { nothing, tray, window };
+
+    // Follows `hosts` from now on. Needs the application object.
+    static std::shared_ptr<QtStatusItem> create(std::shared_ptr<TrayHosts> hosts, Patience patience);
     ~QtStatusItem() override;
 
     QtStatusItem(const QtStatusItem&) = delete;
@@ -65,16 +99,34 @@ public:
     std::shared_ptr<StatusButton> button() override { return m_button; }
     // A menu made by another binding is kept but not shown.
     void setMenu(std::shared_ptr<Menu> menu) override;
+    void activate();
 
+    // Called when the user closes the window, which quits the application as its menu's quit does.
+    std::function<void()> onCloseRequested;
+
+    Shown shown() const { return m_shown; }
     const std::shared_ptr<QtStatusButton>& qtButton() const { return m_button; }
     const std::shared_ptr<Menu>& menu() const { return m_menu; }
-
-    // Whether the desktop has a system tray to show the item in now. Needs the application object.
-    static bool isSystemTrayAvailable();
+    // The tray icon, once a tray was there; the window, once it was shown.
+    QSystemTrayIcon* tray() const { return m_tray.get(); }
+    QtStatusWindow* window() const { return m_window.get(); }
 
 private:
-    std::shared_ptr<QtStatusButton> m_button;
+    QtStatusItem(std::shared_ptr<TrayHosts> hosts, Patience patience);
+    void followHosts();
+    void showInTray();
+    void showWindow();
+    void attachMenuToTray();
+    void buttonChanged(QtStatusButton::Change change);
+
+    std::shared_ptr<TrayHosts> m_hosts;
+    Patience m_patience;
+    std::shared_ptr<QtStatusButton> m_button = std::make_shared<QtStatusButton>();
     std::shared_ptr<Menu> m_menu;
+    Shown m_shown = Shown::nothing;
+    QtOwned<QTimer> m_wait;
+    QtOwned<QSystemTrayIcon> m_tray;
+    QtOwned<QtStatusWindow> m_window;
     QMetaObject::Connection m_leftClick;
 };
 

@@ -22,6 +22,7 @@
 namespace quenlitor::platform::qt {
 namespace {
 
+using testing::FakeTrayHosts;
 using testing::processEventsUntil;
 using testing::ScopedEnvironment;
 
@@ -48,56 +49,61 @@ TEST(QtStatusButton, ToolTipIsTheToolTipTextAlone) {
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.title + "|" + row.toolTip);
-        QtStatusButton button;
-        button.setTitle(row.title);
-        button.setToolTip(row.toolTip);
-        EXPECT_EQ(button.tray().toolTip(), QString::fromStdString(row.toolTip));
-        EXPECT_EQ(button.title(), row.title) << "kept, though trays do not show it";
+        const auto item = QtStatusItem::create(std::make_shared<FakeTrayHosts>(true), {});
+        item->button()->setTitle(row.title);
+        item->button()->setToolTip(row.toolTip);
+        ASSERT_NE(item->tray(), nullptr);
+        EXPECT_EQ(item->tray()->toolTip(), QString::fromStdString(row.toolTip));
+        EXPECT_EQ(item->qtButton()->title(), row.title) << "kept, though trays do not show it";
     }
 }
 
 // How legible the icon is on dark and light panels, scripts/tray-smoke-test.sh measures on a real tray.
 TEST(QtStatusButton, PianoKeysIsTheOneSymbolAndDimsWhenDisabled) {
-    QtStatusButton button;
-    EXPECT_FALSE(button.tray().icon().isNull()) << "the item shows the piano keys before any image is set";
+    const auto item = QtStatusItem::create(std::make_shared<FakeTrayHosts>(true), {});
+    QtStatusButton& button = *item->qtButton();
+    ASSERT_NE(item->tray(), nullptr);
+    EXPECT_FALSE(item->tray()->icon().isNull()) << "the item shows the piano keys before any image is set";
     EXPECT_FALSE(button.setSymbolImage("music.note", "Quenlitor MIDI a Texto"));
     ASSERT_TRUE(button.setSymbolImage("pianokeys", "Quenlitor MIDI a Texto"));
     EXPECT_EQ(button.accessibleName(), QStringLiteral("Quenlitor MIDI a Texto"))
         << "the description stands in for a label";
 
-    const int normal = strongestAlpha(button.tray().icon());
+    const int normal = strongestAlpha(item->tray()->icon());
     button.setAppearsDisabled(true);
-    const int dimmed = strongestAlpha(button.tray().icon());
+    const int dimmed = strongestAlpha(item->tray()->icon());
     EXPECT_TRUE(button.appearsDisabled());
     EXPECT_GT(normal, 200);
     EXPECT_LT(dimmed, normal / 2);
     EXPECT_GT(dimmed, 0) << "dimmed, not gone";
     button.setAppearsDisabled(false);
-    EXPECT_EQ(strongestAlpha(button.tray().icon()), normal);
+    EXPECT_EQ(strongestAlpha(item->tray()->icon()), normal);
 }
 
 TEST(QtStatusItem, MenuOpensFromTheTrayWithTheLabelAsItsName) {
-    QtStatusItem item;
-    ASSERT_NE(item.button(), nullptr);
-    item.button()->setAccessibilityLabel("Quenlitor MIDI a Texto");
+    const auto item = QtStatusItem::create(std::make_shared<FakeTrayHosts>(true), {});
+    ASSERT_NE(item->button(), nullptr);
+    ASSERT_NE(item->tray(), nullptr);
+    item->button()->setAccessibilityLabel("Quenlitor MIDI a Texto");
     const auto menu = QtMenu::create();
     menu->addItem(QtMenuItem::create("Salir", false));
-    item.setMenu(menu);
-    EXPECT_EQ(item.qtButton()->tray().contextMenu(), menu->qmenu());
+    item->setMenu(menu);
+    QSystemTrayIcon& tray = *item->tray();
+    EXPECT_EQ(tray.contextMenu(), menu->qmenu());
     EXPECT_EQ(menu->qmenu()->accessibleName(), QStringLiteral("Quenlitor MIDI a Texto"));
     EXPECT_EQ(QGuiApplication::applicationDisplayName(), QStringLiteral("Quenlitor MIDI a Texto"));
     EXPECT_EQ(QCoreApplication::applicationName(), QStringLiteral("Quenlitor MIDI a Texto"))
         << "StatusNotifierItem hosts show it as the item's title";
 
     // A left click opens the menu too, and a second one closes it.
-    emit item.qtButton()->tray().activated(QSystemTrayIcon::Trigger);
+    emit tray.activated(QSystemTrayIcon::Trigger);
     EXPECT_TRUE(menu->qmenu()->isVisible());
-    emit item.qtButton()->tray().activated(QSystemTrayIcon::Trigger);
+    emit tray.activated(QSystemTrayIcon::Trigger);
     EXPECT_FALSE(menu->qmenu()->isVisible());
 
-    item.setMenu(nullptr);
-    EXPECT_EQ(item.qtButton()->tray().contextMenu(), nullptr);
-    emit item.qtButton()->tray().activated(QSystemTrayIcon::Trigger);
+    item->setMenu(nullptr);
+    EXPECT_EQ(tray.contextMenu(), nullptr);
+    emit tray.activated(QSystemTrayIcon::Trigger);
     EXPECT_FALSE(menu->qmenu()->isVisible());
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/qt/TrayHosts.hpp"
 #include "support/Files.hpp"
 
 #include <QCoreApplication>
@@ -24,6 +25,22 @@ bool processEventsUntil(Predicate done, std::chrono::milliseconds timeout = std:
     }
     return true;
 }
+
+// A tray that the test switches on and off.
+class FakeTrayHosts final : public platform::qt::TrayHosts {
+public:
+    explicit FakeTrayHosts(bool available = false) : m_available(available) {}
+    bool available() const override { return m_available; }
+    void set(bool available) {
+        m_available = available;
+        if (onChange) {
+            onChange();
+        }
+    }
+
+private:
+    bool m_available;
+};
 
 // Deletes what Qt was told to delete later, as the event loop would.
 inline void deleteLaterObjects() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }

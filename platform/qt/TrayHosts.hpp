@@ -1,0 +1,69 @@
+#pragma once
+
+#include <QAbstractNativeEventFilter>
+#include <QObject>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+class QDBusServiceWatcher;
+
+namespace quenlitor::platform::qt {
+
+// Whether the desktop has a tray to show the status item in, followed for the life of the
+// process: trays start after the application, crash, restart, or are switched on and off.
+class TrayHosts {
+public:
+    virtual ~TrayHosts() = default;
+
+    // A tray can show the item now.
+    virtual bool available() const = 0;
+
+    // Called on the GUI thread after available() may have changed.
+    std::function<void()> onChange;
+};
+
+// The trays of a free desktop, as they come and go:
+// - a StatusNotifierItem host: the owner of org.kde.StatusNotifierWatcher on the session bus
+//   while it answers true for IsStatusNotifierHostRegistered, read again whenever its owner
+//   changes or it announces that a host registered or left;
+// - an XEmbed system tray: the owner of the _NET_SYSTEM_TRAY_S0 selection on the X display
+//   (Qt's X11 platform only), followed by the MANAGER message a new tray sends to the root window
+//   and by the destruction of the owner's window.
+// Unlike Qt's own check, which asks once per process, the answer changes as the desktop does.
+// Every question to the bus is asynchronous: a watcher that never answers leaves the answer at
+// "no host" rather than the application hung.
+class SessionTrayHosts final : public QObject, public TrayHosts, private QAbstractNativeEventFilter {
+    Q_OBJECT
+
+public:
+    // Needs the application object.
+    SessionTrayHosts();
+    ~SessionTrayHosts() override;
+
+    bool available() const override { return m_statusNotifierHost || m_xembedTray != 0; }
+
+private Q_SLOTS:
+    // QtDBus delivers a bus signal only to a slot named by its signature.
+    void hostsChanged();
+
+private:
+    void askWatcher();
+    void setStatusNotifierHost(bool registered);
+    void followXEmbedTray(std::uint32_t owner);
+    std::uint32_t xembedTrayOwner() const;
+    bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr* result) override;
+    void changed();
+
+    QDBusServiceWatcher* m_watcher = nullptr;
+    // Answers to older questions are dropped: only the latest describes the watcher now.
+    std::uint64_t m_question = 0;
+    bool m_statusNotifierHost = false;
+    void* m_x11 = nullptr;
+    std::uint32_t m_traySelection = 0;
+    std::uint32_t m_managerAtom = 0;
+    std::uint32_t m_xembedTray = 0;
+};
+
+} // namespace quenlitor::platform::qt

@@ -1,0 +1,70 @@
+#include "X11.hpp"
+
+#include <QGuiApplication>
+#include <QtGui/qguiapplication_platform.h>
+
+#include <xcb/xcb.h>
+
+#include <cstdlib>
+#include <cstring>
+
+namespace quenlitor::platform::qt::x11 {
+
+namespace {
+
+xcb_connection_t* qtConnection() {
+    const auto* x11 = qGuiApp != nullptr ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    return x11 != nullptr ? x11->connection() : nullptr;
+}
+
+xcb_window_t rootWindow(xcb_connection_t* connection) {
+    return xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
+}
+
+} // namespace
+
+void* connection() { return qtConnection(); }
+
+std::uint32_t atom(const char* name) {
+    xcb_connection_t* connection = qtConnection();
+    if (connection == nullptr) {
+        return XCB_ATOM_NONE;
+    }
+    const xcb_intern_atom_cookie_t cookie = xcb_intern_atom(connection, 0, static_cast<std::uint16_t>(std::strlen(name)), name);
+    xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(connection, cookie, nullptr);
+    const xcb_atom_t found = reply != nullptr ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
+    std::free(reply);
+    return found;
+}
+
+void activate(std::uintptr_t window) {
+    xcb_connection_t* connection = qtConnection();
+    if (connection == nullptr || window == 0) {
+        return;
+    }
+    const auto target = static_cast<xcb_window_t>(window);
+    const xcb_window_t root = rootWindow(connection);
+    xcb_get_selection_owner_reply_t* manager =
+        xcb_get_selection_owner_reply(connection, xcb_get_selection_owner(connection, atom("WM_S0")), nullptr);
+    const bool windowManager = manager != nullptr && manager->owner != XCB_WINDOW_NONE;
+    std::free(manager);
+    if (windowManager) {
+        // Source 2, a pager: the user's own request, which window managers grant.
+        xcb_client_message_event_t message{};
+        message.response_type = XCB_CLIENT_MESSAGE;
+        message.format = 32;
+        message.window = target;
+        message.type = atom("_NET_ACTIVE_WINDOW");
+        message.data.data32[0] = 2;
+        message.data.data32[1] = XCB_CURRENT_TIME;
+        xcb_send_event(connection, 0, root, XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                       reinterpret_cast<const char*>(&message));
+    } else {
+        const std::uint32_t above = XCB_STACK_MODE_ABOVE;
+        xcb_configure_window(connection, target, XCB_CONFIG_WINDOW_STACK_MODE, &above);
+        xcb_set_input_focus(connection, XCB_INPUT_FOCUS_PARENT, target, XCB_CURRENT_TIME);
+    }
+    xcb_flush(connection);
+}
+
+} // namespace quenlitor::platform::qt::x11
