@@ -279,6 +279,11 @@ TEST_F(AppDelegateTest, ListeningThatStoppedIsShownAndCanStartAgain) {
     launch();
     EXPECT_EQ(line(1), "No se pudo crear el cliente MIDI (-2).");
     EXPECT_EQ(menu().itemAt(1)->toolTip(), "No se pudo crear el cliente MIDI (-2).\nEstado -2.");
+    // Desktops that show no tool tips show the explanation as a submenu of the line.
+    EXPECT_TRUE(menu().itemAt(1)->isEnabled());
+    ASSERT_TRUE(menu().itemAt(1)->submenu());
+    EXPECT_EQ(submenuOf(*menu().itemAt(1))->titles(),
+              (std::vector<std::string>{"No se pudo crear el cliente MIDI (-2).", "Estado -2."}));
     const auto refresh = [&] { submenu("Entradas MIDI")->item("Actualizar lista")->choose(); };
     refresh();
     EXPECT_EQ(line(1), "No se pudo crear el cliente MIDI (-2).") << "still nothing listens";
@@ -287,6 +292,8 @@ TEST_F(AppDelegateTest, ListeningThatStoppedIsShownAndCanStartAgain) {
     refresh();
     EXPECT_EQ(line(1), "Escuchando · 1 entrada MIDI");
     EXPECT_EQ(menu().itemAt(1)->toolTip(), std::nullopt);
+    EXPECT_FALSE(menu().itemAt(1)->submenu()) << "the line is read only again";
+    EXPECT_FALSE(menu().itemAt(1)->isEnabled());
 
     midi->deliver(1, {{0x90, 60, 100}});
     midi->failReading(-5);
@@ -315,6 +322,10 @@ TEST_F(AppDelegateTest, ForeignTextsAreCutWithTheWholeTextInTheToolTip) {
     const std::string error = "El diccionario de acordes tiene un valor de tipo incorrecto en chords[0].obligatorias[2].";
     EXPECT_EQ(line(1), firstCharacters(error, 60) + "…");
     EXPECT_EQ(menu().itemAt(1)->toolTip(), error);
+    EXPECT_EQ(submenuOf(*menu().itemAt(1))->titles(),
+              (std::vector<std::string>{"El diccionario de acordes tiene un valor de tipo incorrecto",
+                                        "en chords[0].obligatorias[2]."}))
+        << "the whole text, in lines as wide as the cut one";
 }
 
 TEST_F(AppDelegateTest, SettingsThatCannotBeSavedAreSaidSoUntilAWriteSucceeds) {
@@ -390,6 +401,15 @@ TEST_F(AppDelegateTest, LongTokensAreCutInTheMenuButKeptWhole) {
     ASSERT_GT(text.size(), 200u);
     EXPECT_EQ(line(4), text.substr(0, 88) + "…");
     EXPECT_EQ(menu().itemAt(4)->toolTip(), text);
+    // The whole token in the line's submenu, for desktops that show no tool tips.
+    const auto whole = submenuOf(*menu().itemAt(4));
+    ASSERT_TRUE(whole);
+    std::string joined;
+    for (const std::string& part : whole->titles()) {
+        EXPECT_LE(part.size(), 88u);
+        joined += (joined.empty() ? "" : " ") + part;
+    }
+    EXPECT_EQ(joined, text);
     const auto entry = submenu("Últimos tokens")->itemAt(0);
     EXPECT_EQ(entry->title(), text.substr(0, 80));
     EXPECT_EQ(entry->toolTip(), text);
@@ -446,6 +466,27 @@ TEST_F(AppDelegateTest, PauseTitleResetAndQuitCommands) {
     EXPECT_EQ(midi->callCount("clientDispose"), 1u);
     EXPECT_TRUE(app->midi()->connected().empty());
     EXPECT_EQ(midi->openClients(), 0u);
+}
+
+// Lines break between words; a word wider than a line is cut, never a character.
+TEST(TextCuts, WrapsIntoLinesOfAtMostTheWidth) {
+    const std::string accent = "e\u0301";
+    const struct {
+        std::string text;
+        std::size_t width;
+        std::vector<std::string> lines;
+    } rows[] = {
+        {"", 10, {}},
+        {"uno dos tres", 12, {"uno dos tres"}},
+        {"uno dos tres", 7, {"uno dos", "tres"}},
+        {"uno  dos\ntres", 20, {"uno dos tres"}},
+        {"abcdefghij k", 4, {"abcd", "efgh", "ij k"}},
+        {accent + accent + accent + " " + accent, 3, {accent + accent + accent, accent}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.text);
+        EXPECT_EQ(wrappedLines(row.text, row.width), row.lines);
+    }
 }
 
 TEST(TextCuts, CutsByUserPerceivedCharacters) {

@@ -201,7 +201,30 @@ std::shared_ptr<platform::MenuItem> AppDelegate::item(const std::string& title, 
 std::shared_ptr<platform::MenuItem> AppDelegate::foreignTextItem(const std::string& text) {
     auto made = item(shortened(text, foreignTextLength), false);
     made->setToolTip(text);
+    if (longerThan(text, foreignTextLength)) {
+        showWhole(*made, {text}, foreignTextLength);
+    }
     return made;
+}
+
+// Some desktops show no tool tips (GNOME's tray among them): what a line's tool tip adds is in a
+// submenu of the line too, one read-only line per line of text.
+void AppDelegate::showWhole(platform::MenuItem& line, std::initializer_list<std::string_view> paragraphs,
+                            std::size_t width) {
+    auto whole = m_desktop.menus->makeMenu();
+    for (const std::string_view paragraph : paragraphs) {
+        for (const std::string& part : wrappedLines(paragraph, width)) {
+            whole->addItem(item(part, false));
+        }
+    }
+    line.setSubmenu(std::move(whole));
+    // A line that holds a submenu must open it.
+    line.setEnabled(true);
+}
+
+void AppDelegate::showOnlyTitle(platform::MenuItem& line) {
+    line.setSubmenu(nullptr);
+    line.setEnabled(false);
 }
 
 std::shared_ptr<platform::Menu> AppDelegate::usageMenu() {
@@ -297,14 +320,20 @@ void AppDelegate::updateListeningLine() {
     if (!m_lastError) {
         m_listeningItem->setTitle(listeningLine(m_midi ? m_midi->connected().size() : 0));
         m_listeningItem->setToolTip(std::nullopt);
+        if (m_listeningItem->submenu()) {
+            showOnlyTitle(*m_listeningItem);
+        }
+        return;
+    }
+    const std::string explanation = m_midi ? m_midi->errorExplanation() : std::string();
+    const std::string toolTip = explanation.empty() ? *m_lastError : *m_lastError + "\n" + explanation;
+    // Called at every change of the capture line: the submenu is made again only for a new text.
+    if (m_listeningItem->toolTip() == toolTip && m_listeningItem->submenu()) {
         return;
     }
     m_listeningItem->setTitle(shortened(*m_lastError, foreignTextLength));
-    std::string toolTip = *m_lastError;
-    if (m_midi && !m_midi->errorExplanation().empty()) {
-        toolTip += "\n" + m_midi->errorExplanation();
-    }
     m_listeningItem->setToolTip(toolTip);
+    showWhole(*m_listeningItem, {*m_lastError, explanation}, foreignTextLength);
 }
 
 void AppDelegate::updateHistoryItems() {
@@ -314,9 +343,17 @@ void AppDelegate::updateHistoryItems() {
             const std::string& text = newest->text;
             m_tokenItem->setTitle(shortened(text, tokenLineLength));
             m_tokenItem->setToolTip(text);
+            if (longerThan(text, tokenLineLength)) {
+                showWhole(*m_tokenItem, {text}, tokenLineLength);
+            } else if (m_tokenItem->submenu()) {
+                showOnlyTitle(*m_tokenItem);
+            }
         } else {
             m_tokenItem->setTitle("Todavía no hay un token");
             m_tokenItem->setToolTip(std::nullopt);
+            if (m_tokenItem->submenu()) {
+                showOnlyTitle(*m_tokenItem);
+            }
         }
     }
     if (m_copyItem) {

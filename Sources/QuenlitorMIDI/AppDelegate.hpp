@@ -3,10 +3,12 @@
 #include "platform/Desktop.hpp"
 
 #include <cstdint>
+#include <initializer_list>
 #include <memory>
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace quenlitor {
@@ -72,8 +74,13 @@ private:
     std::shared_ptr<platform::MenuItem> item(const std::string& title, bool enabled);
     std::shared_ptr<platform::MenuItem> item(const std::string& title, Command command, bool enabled);
     std::shared_ptr<platform::MenuItem> item(const std::string& title, ItemCommand command, bool enabled);
-    // A disabled line showing a text that comes from elsewhere: cut to fit, whole in its tool tip.
+    // A disabled line showing a text that comes from elsewhere: cut to fit, whole in its tool tip
+    // and, when cut, in its submenu.
     std::shared_ptr<platform::MenuItem> foreignTextItem(const std::string& text);
+    // Gives `line` a submenu holding `paragraphs` whole, in lines of at most `width` characters.
+    void showWhole(platform::MenuItem& line, std::initializer_list<std::string_view> paragraphs, std::size_t width);
+    // Takes the submenu away: the line is read only again.
+    void showOnlyTitle(platform::MenuItem& line);
     std::shared_ptr<platform::Menu> usageMenu();
     void updateButton();
     void showLiveLines();

@@ -3,6 +3,7 @@
 #include <unicode/brkiter.h>
 #include <unicode/unistr.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -56,6 +57,36 @@ bool longerThan(std::string_view text, std::size_t count) { return prefixIfLonge
 std::string shortened(std::string_view text, std::size_t count) {
     const auto prefix = prefixIfLonger(text, count);
     return prefix ? *prefix + "…" : std::string(text);
+}
+
+std::vector<std::string> wrappedLines(std::string_view text, std::size_t width) {
+    std::vector<std::string> lines;
+    std::string line;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        const std::size_t end = std::min(text.find_first_of(" \n", start), text.size());
+        std::string_view word = text.substr(start, end - start);
+        start = end + 1;
+        if (word.empty()) {
+            continue;
+        }
+        if (const std::string joined = line + " " + std::string(word); !line.empty() && !longerThan(joined, width)) {
+            line = joined;
+            continue;
+        }
+        if (!line.empty()) {
+            lines.push_back(std::move(line));
+        }
+        for (auto piece = prefixIfLonger(word, width); piece; piece = prefixIfLonger(word, width)) {
+            lines.push_back(*piece);
+            word.remove_prefix(piece->size());
+        }
+        line = std::string(word);
+    }
+    if (!line.empty()) {
+        lines.push_back(std::move(line));
+    }
+    return lines;
 }
 
 } // namespace quenlitor

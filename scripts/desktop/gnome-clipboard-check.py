@@ -22,7 +22,7 @@ _spec = importlib.util.spec_from_file_location("desktop_check", os.path.join(os.
                                                                              "desktop-check.py"))
 dc = importlib.util.module_from_spec(_spec)
 _spec.loader.exec_module(dc)
-dc.TAG = "GNOME-CHECK"
+dc.probes.TAG = "GNOME-CHECK"
 check, emit, dbus = dc.check, dc.emit, dc.dbus
 
 REMOTE_DESKTOP = "org.gnome.Mutter.RemoteDesktop"
@@ -86,8 +86,8 @@ def main():
             if process.poll() is None:
                 process.kill()
                 process.wait()
-    emit("DONE", "ok" if dc.failures == 0 else "failed")
-    return 0 if dc.failures == 0 else 1
+    emit("DONE", "ok" if dc.probes.failures == 0 else "failed")
+    return 0 if dc.probes.failures == 0 else 1
 
 
 if __name__ == "__main__":

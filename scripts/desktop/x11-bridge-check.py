@@ -21,7 +21,7 @@ _spec = importlib.util.spec_from_file_location("desktop_check", os.path.join(os.
                                                                              "desktop-check.py"))
 dc = importlib.util.module_from_spec(_spec)
 _spec.loader.exec_module(dc)
-dc.TAG = "BRIDGE-CHECK"
+dc.probes.TAG = "BRIDGE-CHECK"
 check, emit = dc.check, dc.emit
 
 
@@ -68,8 +68,8 @@ def main():
             if process.poll() is None:
                 process.kill()
                 process.wait()
-    emit("DONE", "ok" if dc.failures == 0 else "failed")
-    return 0 if dc.failures == 0 else 1
+    emit("DONE", "ok" if dc.probes.failures == 0 else "failed")
+    return 0 if dc.probes.failures == 0 else 1
 
 
 if __name__ == "__main__":
