@@ -42,6 +42,8 @@ if [[ "${1:-}" == "--ci" ]]; then
   # The Wayland clipboard test: a data-control compositor (sway, headless), GNOME Shell (Mutter,
   # without data-control) and Wayland readers.
   packages+=(sway gnome-shell xwayland wl-clipboard)
+  # The desktop sessions test: GNOME Shell headless, with and without the AppIndicator extension.
+  packages+=(gnome-shell-extension-appindicator)
 fi
 
 missing=()

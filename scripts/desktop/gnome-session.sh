@@ -5,7 +5,8 @@
 # Prints "<TAG> FIGURE" with the start-up time and "<TAG> FAIL" when the shell does not start.
 #
 # Usage: gnome-session.sh TAG DIR COMMAND...
-# Runs itself again inside dbus-run-session.
+# Runs itself again inside dbus-run-session. With QUENLITOR_GNOME_UNSAFE=1 the shell runs in unsafe
+# mode, where COMMAND may read its windows (org.gnome.Shell.Eval) and take screenshots.
 set -u
 tag=$1 dir=$2
 shift 2
@@ -44,7 +45,7 @@ export DBUS_SYSTEM_BUS_ADDRESS
 system_bus=$(cat "$dir/system-bus.pid")
 
 started=$(ms)
-gnome-shell --headless --wayland --virtual-monitor 1280x800 >"$dir/shell.log" 2>&1 &
+gnome-shell --headless --wayland ${QUENLITOR_GNOME_UNSAFE:+--unsafe-mode} --virtual-monitor 1280x800 >"$dir/shell.log" 2>&1 &
 shell=$!
 for _ in $(seq 1200); do
   grep -q "GNOME Shell started" "$dir/shell.log" && break

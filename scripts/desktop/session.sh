@@ -5,7 +5,9 @@
 # Prints "<TAG> FIGURE" lines with the start-up times and "<TAG> FAIL" when a part does not start.
 #
 # Usage: session.sh TAG DIR CHECK-ARGUMENTS...
-# With QUENLITOR_TRAY_HOST=trayer the tray host is trayer (XEmbed) instead.
+# With QUENLITOR_TRAY_HOST=trayer the tray host is trayer (XEmbed) instead. When the first check
+# argument names a program of this folder (xfce_panel.py), that program runs instead of
+# desktop-check.py, with the remaining arguments.
 # Used on the host by desktop-vm-test.sh for the tray host checks and, inside the virtual machine,
 # by its init for the whole run.
 set -u
@@ -85,7 +87,9 @@ done
 [[ -n $watcher ]] || fail "xfce4-panel did not provide a StatusNotifierWatcher within 120 s"
 echo "$tag FIGURE xfce4-panel's StatusNotifierWatcher ready after $(($(ms) - started)) ms"
 
-/usr/bin/python3 "$here/desktop-check.py" "$@"
+check=desktop-check.py
+[[ $1 == *.py ]] && { check=$1; shift; }
+/usr/bin/python3 "$here/$check" "$@"
 status=$?
 if [[ $status -ne 0 && -s $dir/application.log ]]; then
   sed "s|^|$tag LOG application: |" "$dir/application.log" | tail -n 30

@@ -1,0 +1,128 @@
+#!/usr/bin/python3
+"""The application under GNOME Shell 43, stock and then with the AppIndicator extension.
+
+    gnome_shell.py APP [SCREENSHOT]
+
+Run by gnome-session.sh with QUENLITOR_GNOME_UNSAFE=1 (the shell headless in unsafe mode,
+XWayland, a session bus of its own). Checks,
+without a tray: SIGTERM during the wait for one ends the application at once with status 0; the
+window appears within 6 s, titled with the application's name (SCREENSHOT, when given, receives
+a picture of it); a second start ends at once with status 0 and the window has the focus. Then
+the extension switched on while the application runs: its item registers with the extension's
+watcher and the window goes; the menu's whole layout over dbusmenu is as laid out; a command
+chosen by Event "clicked" runs; "Salir" ends it with status 0.
+"""
+
+import json
+import os
+import subprocess
+import sys
+import time
+
+import dbus
+
+import probes
+from probes import end, APP_NAME, TrayItem, check, emit, expected_menu, shape_difference, wait_for
+
+EXTENSION = "ubuntu-appindicators@ubuntu.com"
+
+
+class Shell:
+    def __init__(self, bus):
+        self.shell = dbus.Interface(bus.get_object("org.gnome.Shell", "/org/gnome/Shell"), "org.gnome.Shell")
+        self.screenshot = dbus.Interface(bus.get_object("org.gnome.Shell.Screenshot", "/org/gnome/Shell/Screenshot"),
+                                         "org.gnome.Shell.Screenshot")
+
+    def eval(self, script):
+        """The script's value; the shell sends it as JSON."""
+        ok, result = self.shell.Eval(script)
+        if not ok:
+            raise RuntimeError(f"Eval failed: {result}")
+        return json.loads(str(result)) if str(result) else None
+
+    def windows(self):
+        """The shown windows, as dicts of title, frame rectangle and focus."""
+        return self.eval("""global.get_window_actors().map(a => {
+            const w = a.meta_window, r = w.get_frame_rect();
+            return {title: w.get_title(), x: r.x, y: r.y, w: r.width, h: r.height, focus: w.has_focus()};
+        })""")
+
+    def app_window(self):
+        return next((w for w in self.windows() if w["title"] == APP_NAME), None)
+
+
+def start(app_path, log):
+    return subprocess.Popen([app_path], stdout=subprocess.DEVNULL, stderr=log)
+
+
+def checks(log, app_path, screenshot=""):
+    bus = dbus.SessionBus()
+    shell = Shell(bus)
+    # GNOME 43 starts in the overview; windows get the focus once it is hidden.
+    shell.eval("Main.overview.hide(); ''")
+
+    app = start(app_path, log)
+    time.sleep(1)
+    signalled = time.monotonic()
+    status = end(app, 5)
+    elapsed = time.monotonic() - signalled
+    check(status == 0 and elapsed < 1, f"SIGTERM during the wait for a tray ends it with status 0 after {elapsed * 1000:.0f} ms",
+          f"status {status} after {elapsed:.1f} s")
+
+    started = time.monotonic()
+    app = start(app_path, log)
+    try:
+        window = wait_for(shell.app_window, 10, 0.1)
+        elapsed = time.monotonic() - started
+        if not check(window is not None and elapsed <= 6, f'without a tray the window "{APP_NAME}" appears after {elapsed:.1f} s',
+                     "no window within 10 s" if window is None else f"after {elapsed:.1f} s"):
+            return
+        emit("FIGURE", f"window {window['w']}x{window['h']} at {window['x']},{window['y']}")
+        if screenshot:
+            time.sleep(0.5)
+            margin = 16
+            ok, _ = shell.screenshot.ScreenshotArea(max(window["x"] - margin, 0), max(window["y"] - margin, 0),
+                                                    window["w"] + 2 * margin, window["h"] + 2 * margin, False,
+                                                    os.path.abspath(screenshot))
+            check(bool(ok) and os.path.getsize(screenshot) > 0, f"a screenshot of the window: {screenshot}")
+
+        second_started = time.monotonic()
+        second = subprocess.run([app_path], capture_output=True, timeout=10)
+        elapsed = time.monotonic() - second_started
+        check(second.returncode == 0 and elapsed < 2, f"a second start ends with status 0 after {elapsed * 1000:.0f} ms",
+              f"status {second.returncode} after {elapsed:.1f} s")
+        focused = wait_for(lambda: (shell.app_window() or {}).get("focus"), 3)
+        check(bool(focused), "the running window has the focus after the second start", f"windows {shell.windows()}")
+
+        subprocess.run(["gsettings", "set", "org.gnome.shell", "disable-user-extensions", "false"], check=True)
+        subprocess.run(["gsettings", "set", "org.gnome.shell", "enabled-extensions", f"['{EXTENSION}']"], check=True)
+        switched = time.monotonic()
+        tray = TrayItem.of_process(bus, app.pid, 10)
+        elapsed = time.monotonic() - switched
+        check(tray is not None, f"the extension switched on, the item registers with its watcher after {elapsed:.1f} s",
+              "not within 10 s")
+        check(wait_for(lambda: shell.app_window() is None, 3), "and the window goes", f"windows {shell.windows()}")
+        if tray is None:
+            return
+
+        listening = tray.layout().children[1].shape()
+        difference = shape_difference(tray.layout().entries(),
+                                      expected_menu(listening, "Toca una nota o un acorde.", [], False, True, []))
+        check(difference is None, "the menu's whole layout over dbusmenu is as laid out", difference)
+        tray.click("Pausar captura")
+        check(wait_for(lambda: tray.line(2) == "Captura en pausa", 5), 'choosing "Pausar captura" pauses',
+              f"capture line {tray.line(2)!r}")
+        tray.click("Salir", quits=True)
+        try:
+            status = app.wait(10)
+        except subprocess.TimeoutExpired:
+            status = None
+        check(status == 0, 'choosing "Salir" ends it with status 0', f"status {status}")
+    finally:
+        if app.poll() is None:
+            app.kill()
+            app.wait()
+
+
+if __name__ == "__main__":
+    sys.exit(probes.run_checks("GNOME-SHELL", checks, __doc__, sys.argv[1:]))
