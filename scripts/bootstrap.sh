@@ -39,9 +39,9 @@ if [[ "${1:-}" == "--ci" ]]; then
   # The desktop acceptance test: a session bus, Xfce's panel as the StatusNotifierItem host, a
   # clipboard reader, Debian's Python bindings for D-Bus, and XCB's XFixes library (read through ctypes).
   packages+=(dbus libglib2.0-bin xfce4-panel xclip python3 python3-dbus libxcb-xfixes0)
-  # The Wayland clipboard test: a data-control compositor (sway, headless), GNOME Shell (Mutter,
+  # The Wayland clipboard test: the data-control compositors (sway, KWin), GNOME Shell (Mutter,
   # without data-control) and Wayland readers.
-  packages+=(sway gnome-shell xwayland wl-clipboard)
+  packages+=(sway kwin-wayland gnome-shell xwayland wl-clipboard)
   # The desktop sessions test: GNOME Shell headless, with and without the AppIndicator extension.
   packages+=(gnome-shell-extension-appindicator)
 fi

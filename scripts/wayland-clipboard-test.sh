@@ -4,13 +4,14 @@
 # wl-clipboard's wl-paste and wl-copy), the compositor's bridge to X11 clients measured over 200
 # copies (scripts/desktop/x11-bridge-check.py, with an X11 window focused), and last the test that
 # ends the compositor under the binding; sway refuses to run as root: as root, the compositor and
-# the tests run as the user `nobody` (uid 65534). Then GNOME Shell (Mutter), which offers no
+# the tests run as the user `nobody` (uid 65534). Then the same under KWin (--virtual), but for the
+# compositor's end. Then GNOME Shell (Mutter), which offers no
 # data-control: a token from quenlitor-tokens written through the application's clipboard binding
 # (quenlitor-clipboard-write) must reach Mutter's clipboard over the X11 CLIPBOARD
 # (scripts/desktop/gnome-clipboard-check.py).
 #
 # Usage: scripts/wayland-clipboard-test.sh [BUILD_DIR]   (default build/dev)
-# Needs sway, gnome-shell, xwayland, wl-clipboard, xclip, x11-utils, python3-dbus and
+# Needs sway, kwin-wayland, gnome-shell, xwayland, wl-clipboard, xclip, x11-utils, python3-dbus and
 # libxcb-xfixes0 (scripts/bootstrap.sh --ci). Bounded: 120 s for each desktop.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -23,7 +24,7 @@ die() {
   echo "wayland-clipboard-test: $*" >&2
   exit 1
 }
-for tool in sway gnome-shell wl-paste wl-copy xclip xmessage dbus-run-session timeout; do
+for tool in sway kwin_wayland gnome-shell wl-paste wl-copy xclip xmessage dbus-run-session timeout; do
   command -v "$tool" >/dev/null || die "$tool is missing; run scripts/bootstrap.sh --ci"
 done
 for program in "$tests" "$selection_tool" "$writer" "$tokens"; do
@@ -82,6 +83,48 @@ status=0
   timeout -k 5 60 /usr/bin/python3 "$root/scripts/desktop/x11-bridge-check.py" --focus "$selection_tool" 200 || status=1
 "${as_user[@]}" "${session_env[@]}" WAYLAND_DISPLAY="$wayland_display" QUENLITOR_END_COMPOSITOR="$sway_pid" \
   timeout -k 5 20 "$tests" --gtest_filter=*CompositorGoingAway* || status=1
+
+# KWin 5.27 (KDE Plasma), which offers data-control too: the same tests but the one that ends it,
+# and the bridge. Run as whoever runs this, from a copy: the installed binary carries a file
+# capability that a container may refuse.
+kwin=$work/kwin
+mkdir -p "$kwin/runtime" "$kwin/home"
+chmod 700 "$kwin/runtime"
+cp "$(command -v kwin_wayland)" "$kwin/kwin_wayland"
+cat >"$kwin/ready.sh" <<READY
+#!/bin/sh
+echo "\$WAYLAND_DISPLAY \$DISPLAY \$XAUTHORITY" > $kwin/ready.tmp && mv $kwin/ready.tmp $kwin/ready
+while [ ! -e $kwin/stop ]; do sleep 0.2; done
+READY
+chmod +x "$kwin/ready.sh"
+kwin_env=(env -i PATH=/usr/local/bin:/usr/bin:/bin HOME=$kwin/home XDG_RUNTIME_DIR=$kwin/runtime LANG=C.UTF-8)
+started=$(($(date +%s%N) / 1000000))
+"${kwin_env[@]}" XDG_SESSION_TYPE=wayland timeout -k 5 120 dbus-run-session -- "$kwin/kwin_wayland" --virtual \
+  --xwayland --width 1280 --height 800 --no-lockscreen --socket quenlitor-kwin "$kwin/ready.sh" >"$kwin/kwin.log" 2>&1 &
+kwin_session=$!
+for _ in $(seq 100); do
+  [[ -s $kwin/ready ]] && break
+  sleep 0.1
+done
+if [[ -s $kwin/ready ]]; then
+  read -r wayland_display x_display x_authority <"$kwin/ready"
+  echo "wayland-clipboard-test: KWin $(dpkg-query -W -f='${Version}' kwin-wayland 2>/dev/null) ready after $(($(date +%s%N) / 1000000 - started)) ms"
+  "${kwin_env[@]}" WAYLAND_DISPLAY="$wayland_display" timeout -k 5 100 "$tests" --gtest_filter=-*CompositorGoingAway* ||
+    status=1
+  "${kwin_env[@]}" WAYLAND_DISPLAY="$wayland_display" DISPLAY="$x_display" XAUTHORITY="$x_authority" timeout -k 5 60 \
+    /usr/bin/python3 "$root/scripts/desktop/x11-bridge-check.py" --focus "$selection_tool" 200 || status=1
+else
+  tail -n 20 "$kwin/kwin.log" >&2
+  echo "wayland-clipboard-test: KWin did not start within 10 s" >&2
+  status=1
+fi
+# KWin outlives the program it started: ended by its process id, the one running this run's copy.
+touch "$kwin/stop"
+for pid in $(pgrep -f "^$kwin/kwin_wayland"); do
+  kill -TERM "$pid"
+done
+wait "$kwin_session" 2>/dev/null
+
 # GNOME Shell runs as whoever runs this.
 timeout -k 5 120 "$root/scripts/desktop/gnome-session.sh" GNOME-CHECK "$work/gnome" \
   /usr/bin/python3 "$root/scripts/desktop/gnome-clipboard-check.py" "$tokens" "$writer" "$selection_tool" \
