@@ -4,13 +4,13 @@
     gnome_shell.py APP [SCREENSHOT]
 
 Run by gnome-session.sh with QUENLITOR_GNOME_UNSAFE=1 (the shell headless in unsafe mode,
-XWayland, a session bus of its own). Checks,
-without a tray: SIGTERM during the wait for one ends the application at once with status 0; the
-window appears within 6 s, titled with the application's name (SCREENSHOT, when given, receives
+XWayland, a session bus of its own). Checks, without a tray: SIGTERM during the wait for one ends
+the application at once with status 0; the window appears within 6 s, titled with the application's name (SCREENSHOT, when given, receives
 a picture of it); a second start ends at once with status 0 and the window has the focus. Then
 the extension switched on while the application runs: its item registers with the extension's
 watcher and the window goes; the menu's whole layout over dbusmenu is as laid out; a command
-chosen by Event "clicked" runs; "Salir" ends it with status 0.
+chosen by Event "clicked" runs; "Salir" ends it with status 0. Started again with the extension
+on, the item registers and no window appears.
 """
 
 import json
@@ -118,6 +118,18 @@ def checks(log, app_path, screenshot=""):
         except subprocess.TimeoutExpired:
             status = None
         check(status == 0, 'choosing "Salir" ends it with status 0', f"status {status}")
+
+        # The extension on from the start: the item at once, never the window.
+        started = time.monotonic()
+        app = start(app_path, log)
+        tray = TrayItem.of_process(bus, app.pid, 10)
+        elapsed = time.monotonic() - started
+        check(tray is not None, f"with the extension from the start the item registers after {elapsed:.1f} s",
+              "not within 10 s")
+        time.sleep(max(0.0, 6 - elapsed))
+        check(shell.app_window() is None, "and no window appears within 6 s", f"windows {shell.windows()}")
+        status = end(app)
+        check(status == 0, "SIGTERM ends it with status 0", f"status {status}")
     finally:
         if app.poll() is None:
             app.kill()
