@@ -5,8 +5,9 @@
 
 Run by gnome-session.sh with QUENLITOR_GNOME_UNSAFE=1 (the shell headless in unsafe mode,
 XWayland, a session bus of its own). Checks, without a tray: SIGTERM during the wait for one ends
-the application at once with status 0; the window appears within 6 s, titled with the application's name (SCREENSHOT, when given, receives
-a picture of it); a second start ends at once with status 0 and the window has the focus. Then
+the application at once with status 0; the window appears within 6 s, titled with the
+application's name (SCREENSHOT, when given, receives a picture of it); a second start ends at
+once with status 0 and the window has the focus. Then
 the extension switched on while the application runs: its item registers with the extension's
 watcher and the window goes; the menu's whole layout over dbusmenu is as laid out; a command
 chosen by Event "clicked" runs; "Salir" ends it with status 0. Started again with the extension
