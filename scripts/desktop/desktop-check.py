@@ -836,10 +836,16 @@ def main():
             if process.poll() is not None and process.returncode != 0:
                 emit("FAIL", f"{' '.join(process.args)} ended with status {process.returncode}")
     finally:
-        for process in STARTED:
-            if process.poll() is None:
-                process.kill()
-                process.wait()
+        status = finish()
+    return status
+
+
+def finish():
+    """Ends every process the checks started, prints the closing "DONE" line; the exit status."""
+    for process in STARTED:
+        if process.poll() is None:
+            process.kill()
+            process.wait()
     emit("DONE", "ok" if probes.failures == 0 else "failed")
     return 0 if probes.failures == 0 else 1
 

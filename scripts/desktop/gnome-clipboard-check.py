@@ -12,17 +12,14 @@ Needs WAYLAND_DISPLAY, DISPLAY (and XAUTHORITY) of a running GNOME Shell and its
 Prints "GNOME-CHECK PASS|FAIL|FIGURE" lines and "GNOME-CHECK DONE ok|failed" last.
 """
 
-import importlib.util
 import os
 import subprocess
 import sys
 import time
 
-_spec = importlib.util.spec_from_file_location("desktop_check", os.path.join(os.path.dirname(__file__),
-                                                                             "desktop-check.py"))
-dc = importlib.util.module_from_spec(_spec)
-_spec.loader.exec_module(dc)
-dc.probes.TAG = "GNOME-CHECK"
+import probes
+
+dc = probes.desktop_check("GNOME-CHECK")
 check, emit, dbus = dc.check, dc.emit, dc.dbus
 
 REMOTE_DESKTOP = "org.gnome.Mutter.RemoteDesktop"
@@ -82,12 +79,8 @@ def main():
     except Exception as error:  # a check that cannot go on is one failure, not a hang
         check(False, "the checks ran to the end", f"{type(error).__name__}: {error}")
     finally:
-        for process in dc.STARTED:
-            if process.poll() is None:
-                process.kill()
-                process.wait()
-    emit("DONE", "ok" if dc.probes.failures == 0 else "failed")
-    return 0 if dc.probes.failures == 0 else 1
+        status = dc.finish()
+    return status
 
 
 if __name__ == "__main__":

@@ -6,6 +6,7 @@ Each check prints one line starting with "<TAG> PASS " or "<TAG> FAIL "; figures
 "<TAG> FIGURE ". A program sets TAG before its first check and reads `failures` at the end.
 """
 
+import importlib.util
 import os
 import signal
 import subprocess
@@ -253,3 +254,15 @@ def run_checks(tag, checks, usage, arguments):
             check(False, "the checks ran to the end", f"{type(error).__name__}: {error}")
     emit("DONE", "ok" if failures == 0 else "failed")
     return 0 if failures == 0 else 1
+
+
+def desktop_check(tag):
+    """desktop-check.py as a module (its name is no module name), its lines tagged TAG: the
+    Wayland, X11-bridge and GNOME clipboard checks build on its tray, keyboard and clipboard probes."""
+    global TAG
+    spec = importlib.util.spec_from_file_location("desktop_check",
+                                                  os.path.join(os.path.dirname(__file__), "desktop-check.py"))
+    module = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(module)
+    TAG = tag
+    return module

@@ -9,7 +9,6 @@ Run by wayland-session.sh inside a sway session. QUENLITOR_MEASURE=0 skips the s
 Prints "WAYLAND-CHECK PASS|FAIL|FIGURE ..." lines and "WAYLAND-CHECK DONE ok|failed" last.
 """
 
-import importlib.util
 import os
 import statistics
 import subprocess
@@ -17,12 +16,10 @@ import sys
 import threading
 import time
 
+import probes
+
 # The X11 session's checks hold what both share: the tray item, the keyboards, listen.
-_spec = importlib.util.spec_from_file_location("desktop_check", os.path.join(os.path.dirname(__file__),
-                                                                             "desktop-check.py"))
-dc = importlib.util.module_from_spec(_spec)
-_spec.loader.exec_module(dc)
-dc.probes.TAG = "WAYLAND-CHECK"
+dc = probes.desktop_check("WAYLAND-CHECK")
 check, emit, wait_for = dc.check, dc.emit, dc.wait_for
 CMAJ7 = dc.CMAJ7
 OTHER = "texto de otra aplicación"
@@ -185,12 +182,8 @@ def main():
     except Exception as error:  # a check that cannot go on is one failure, not a hang
         check(False, "the checks ran to the end", f"{type(error).__name__}: {error}")
     finally:
-        for process in dc.STARTED:
-            if process.poll() is None:
-                process.kill()
-                process.wait()
-    emit("DONE", "ok" if dc.probes.failures == 0 else "failed")
-    return 0 if dc.probes.failures == 0 else 1
+        status = dc.finish()
+    return status
 
 
 if __name__ == "__main__":

@@ -11,28 +11,8 @@ set -u
 tag=$1 dir=$2
 shift 2
 here=$(cd "$(dirname "$0")" && pwd)
-pids=()
-finish() {
-  local pid
-  for pid in "${pids[@]}"; do
-    kill -TERM "$pid" 2>/dev/null
-  done
-  sleep 0.2
-  for pid in "${pids[@]}"; do
-    kill -KILL "$pid" 2>/dev/null
-  done
-  [[ -n ${DBUS_SESSION_BUS_PID:-} ]] && kill -TERM "$DBUS_SESSION_BUS_PID" 2>/dev/null
-}
-trap finish EXIT
-fail() {
-  echo "$tag FAIL $*"
-  echo "$tag DONE failed"
-  for log in "$dir"/*.log; do
-    [[ -s $log ]] && sed "s|^|$tag LOG $(basename "$log"): |" "$log" | tail -n 20
-  done
-  exit 1
-}
-ms() { echo $(($(date +%s%N) / 1000000)); }
+# shellcheck source=session-prelude.sh
+. "$here/session-prelude.sh"
 [[ $(id -u) -ne 0 ]] || fail "sway does not run as root; start this session as an unprivileged user"
 
 mkdir -p "$dir"/{home,config,data,runtime}

@@ -11,17 +11,14 @@ Needs WAYLAND_DISPLAY and DISPLAY (the compositor's XWayland). Prints "BRIDGE-CH
 lines and "BRIDGE-CHECK DONE ok|failed" last.
 """
 
-import importlib.util
 import os
 import subprocess
 import sys
 import time
 
-_spec = importlib.util.spec_from_file_location("desktop_check", os.path.join(os.path.dirname(__file__),
-                                                                             "desktop-check.py"))
-dc = importlib.util.module_from_spec(_spec)
-_spec.loader.exec_module(dc)
-dc.probes.TAG = "BRIDGE-CHECK"
+import probes
+
+dc = probes.desktop_check("BRIDGE-CHECK")
 check, emit = dc.check, dc.emit
 
 
@@ -64,12 +61,8 @@ def main():
                   "the compositor's bridge gives the X11 CLIPBOARD each copy while an X11 window has the focus",
                   f"{owners.owned_since(0)} owner changes, xclip read {x11!r}")
     finally:
-        for process in dc.STARTED:
-            if process.poll() is None:
-                process.kill()
-                process.wait()
-    emit("DONE", "ok" if dc.probes.failures == 0 else "failed")
-    return 0 if dc.probes.failures == 0 else 1
+        status = dc.finish()
+    return status
 
 
 if __name__ == "__main__":

@@ -1,0 +1,26 @@
+# Sourced by the session scripts of this folder, with `tag` and `dir` set: what each of them
+# starts goes into `pids` and is ended, by process id, when the script exits, the session bus
+# included; `fail` prints the FAIL and DONE lines with the tail of every log under DIR and exits;
+# `ms` is the time in milliseconds.
+pids=()
+finish() {
+  local pid
+  for pid in "${pids[@]}"; do
+    kill -TERM "$pid" 2>/dev/null
+  done
+  sleep 0.2
+  for pid in "${pids[@]}"; do
+    kill -KILL "$pid" 2>/dev/null
+  done
+  [[ -n ${DBUS_SESSION_BUS_PID:-} ]] && kill -TERM "$DBUS_SESSION_BUS_PID" 2>/dev/null
+}
+trap finish EXIT
+fail() {
+  echo "$tag FAIL $*"
+  echo "$tag DONE failed"
+  for log in "$dir"/*.log; do
+    [[ -s $log ]] && sed "s|^|$tag LOG $(basename "$log"): |" "$log" | tail -n 20
+  done
+  exit 1
+}
+ms() { echo $(($(date +%s%N) / 1000000)); }
