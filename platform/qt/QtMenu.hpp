@@ -59,10 +59,8 @@ private:
 // A menu over a QMenu that belongs to it, showing tool tips, never enabling items by itself.
 //
 // The delegate is told of an opening by the QMenu's aboutToShow and of a closing by its
-// aboutToHide. A tray host that shows the menu itself over D-Bus (StatusNotifierItem with
-// com.canonical.dbusmenu) calls AboutToShow before showing it and sends a "closed" event after,
-// which Qt turns into the same two signals; every change of an action reaches such a host as a
-// D-Bus signal at once.
+// aboutToHide. A tray host that shows the menu itself over D-Bus (DBusMenu) calls AboutToShow
+// before showing it and sends a "closed" event after, which become the same two signals.
 class QtMenu final : public Menu, public std::enable_shared_from_this<QtMenu> {
 public:
     static std::shared_ptr<QtMenu> create();

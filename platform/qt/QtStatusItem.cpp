@@ -140,8 +140,12 @@ QtStatusItem::QtStatusItem(std::shared_ptr<TrayHosts> hosts, Patience patience)
 QtStatusItem::~QtStatusItem() {
     QObject::disconnect(m_leftClick);
     m_hosts->onChange = nullptr;
-    // Both are deleted later, and should leave the desktop now.
+    // All are deleted later, and should leave the desktop now.
     if (QCoreApplication::instance() != nullptr) {
+        if (m_statusNotifier) {
+            m_statusNotifier->onMenuRequested = nullptr;
+            m_statusNotifier->hide();
+        }
         if (m_tray) {
             m_tray->hide();
         }
@@ -153,15 +157,15 @@ QtStatusItem::~QtStatusItem() {
 }
 
 void QtStatusItem::followHosts() {
-    if (m_hosts->available()) {
+    if (const TrayKind kind = m_hosts->kind(); kind != TrayKind::none) {
         m_wait->stop();
-        showInTray();
+        showInTray(kind);
         return;
     }
     if (m_shown == Shown::window || m_wait->isActive()) {
         return;
     }
-    // The tray icon stays registered meanwhile, for a tray that restarts to find it.
+    // The item stays registered meanwhile, for a tray that restarts to find it.
     m_wait->start(m_shown == Shown::nothing ? m_patience.atStart : m_patience.afterLoss);
 }
 
@@ -173,21 +177,59 @@ void QtStatusItem::activate() {
     showWindow();
 }
 
-void QtStatusItem::showInTray() {
-    if (m_shown == Shown::tray) {
+void QtStatusItem::showInTray(TrayKind kind) {
+    if (m_shown == Shown::tray && m_trayKind == kind) {
         return;
+    }
+    if (kind == TrayKind::statusNotifier) {
+        showStatusNotifier();
+    } else {
+        showXEmbedIcon();
+    }
+    if (m_window) {
+        m_window->hide();
+    }
+    m_shown = Shown::tray;
+    m_trayKind = kind;
+}
+
+void QtStatusItem::showStatusNotifier() {
+    if (m_tray) {
+        m_tray->hide();
+    }
+    if (!m_statusNotifier) {
+        m_statusNotifier.reset(new StatusNotifierItem(QStringLiteral("quenlitor-midi-texto")));
+        m_statusNotifier->setTitle(m_button->accessibleName());
+        m_statusNotifier->setIcon(m_button->icon());
+        m_statusNotifier->setToolTip(m_button->toolTip());
+        m_statusNotifier->onMenuRequested = [weak = weak_from_this()](QPoint at) {
+            if (const auto self = weak.lock()) {
+                self->popUpMenu(at);
+            }
+        };
+        attachMenu();
+    }
+    m_statusNotifier->show();
+}
+
+void QtStatusItem::showXEmbedIcon() {
+    if (m_statusNotifier) {
+        m_statusNotifier->hide();
     }
     if (!m_tray) {
         m_tray.reset(new QSystemTrayIcon);
         m_tray->setIcon(m_button->icon());
         m_tray->setToolTip(m_button->toolTip());
-        attachMenuToTray();
-    }
-    if (m_window) {
-        m_window->hide();
+        m_leftClick = QObject::connect(m_tray.get(), &QSystemTrayIcon::activated, m_tray.get(),
+                                       [weak = weak_from_this()](QSystemTrayIcon::ActivationReason reason) {
+                                           const auto self = weak.lock();
+                                           if (self && reason == QSystemTrayIcon::Trigger) {
+                                               self->popUpMenu(QCursor::pos());
+                                           }
+                                       });
+        attachMenu();
     }
     m_tray->show();
-    m_shown = Shown::tray;
 }
 
 void QtStatusItem::showWindow() {
@@ -202,49 +244,60 @@ void QtStatusItem::showWindow() {
             }
         };
     }
+    if (m_statusNotifier) {
+        m_statusNotifier->hide();
+    }
     if (m_tray) {
         m_tray->hide();
     }
     m_shown = Shown::window;
+    m_trayKind = TrayKind::none;
     m_window->present();
 }
 
 void QtStatusItem::setMenu(std::shared_ptr<Menu> menu) {
     m_menu = std::move(menu);
-    if (m_tray) {
-        attachMenuToTray();
-    }
+    attachMenu();
     if (m_window) {
         m_window->setMenu(std::dynamic_pointer_cast<QtMenu>(m_menu));
     }
 }
 
-void QtStatusItem::attachMenuToTray() {
-    QObject::disconnect(m_leftClick);
+void QtStatusItem::attachMenu() {
     const auto shown = std::dynamic_pointer_cast<QtMenu>(m_menu);
-    m_tray->setContextMenu(shown ? shown->qmenu() : nullptr);
+    QMenu* qmenu = shown ? shown->qmenu() : nullptr;
+    if (qmenu != nullptr) {
+        qmenu->setAccessibleName(m_button->accessibleName());
+    }
+    if (m_statusNotifier) {
+        m_statusNotifier->setMenu(qmenu);
+    }
+    if (m_tray) {
+        m_tray->setContextMenu(qmenu);
+    }
+}
+
+// Opens the menu with a corner at `at`, or closes it when it is open: a second click on the icon
+// takes the menu away again.
+void QtStatusItem::popUpMenu(QPoint at) {
+    const auto shown = std::dynamic_pointer_cast<QtMenu>(m_menu);
     if (!shown) {
         return;
     }
-    shown->qmenu()->setAccessibleName(m_button->accessibleName());
-    m_leftClick = QObject::connect(m_tray.get(), &QSystemTrayIcon::activated, shown->qmenu(),
-                                   [weak = std::weak_ptr<QtMenu>(shown)](QSystemTrayIcon::ActivationReason reason) {
-                                       const auto opened = weak.lock();
-                                       if (reason != QSystemTrayIcon::Trigger || !opened) {
-                                           return;
-                                       }
-                                       QMenu* qmenu = opened->qmenu();
-                                       if (qmenu->isVisible()) {
-                                           qmenu->hide();
-                                       } else {
-                                           qmenu->popup(QCursor::pos());
-                                       }
-                                   });
+    QMenu* qmenu = shown->qmenu();
+    if (qmenu->isVisible()) {
+        qmenu->hide();
+    } else {
+        qmenu->popup(at);
+    }
 }
 
 void QtStatusItem::buttonChanged(QtStatusButton::Change change) {
     switch (change) {
     case QtStatusButton::Change::icon:
+        if (m_statusNotifier) {
+            m_statusNotifier->setIcon(m_button->icon());
+        }
         if (m_tray) {
             m_tray->setIcon(m_button->icon());
         }
@@ -253,6 +306,9 @@ void QtStatusItem::buttonChanged(QtStatusButton::Change change) {
         }
         break;
     case QtStatusButton::Change::toolTip:
+        if (m_statusNotifier) {
+            m_statusNotifier->setToolTip(m_button->toolTip());
+        }
         if (m_tray) {
             m_tray->setToolTip(m_button->toolTip());
         }
@@ -260,6 +316,9 @@ void QtStatusItem::buttonChanged(QtStatusButton::Change change) {
     case QtStatusButton::Change::name:
         if (const auto shown = std::dynamic_pointer_cast<QtMenu>(m_menu)) {
             shown->qmenu()->setAccessibleName(m_button->accessibleName());
+        }
+        if (m_statusNotifier) {
+            m_statusNotifier->setTitle(m_button->accessibleName());
         }
         if (m_window) {
             m_window->setTitle(m_button->accessibleName());

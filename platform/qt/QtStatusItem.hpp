@@ -1,10 +1,13 @@
 #pragma once
 
 #include "QtOwnership.hpp"
+#include "StatusNotifierItem.hpp"
+#include "TrayHosts.hpp"
 #include "platform/Application.hpp"
 
 #include <QIcon>
 #include <QMetaObject>
+#include <QPoint>
 #include <QString>
 #include <QSystemTrayIcon>
 #include <QTimer>
@@ -18,7 +21,6 @@ namespace quenlitor::platform::qt {
 
 class QtMenu;
 class QtStatusWindow;
-class TrayHosts;
 
 // What the status item shows: the piano keys, a tool tip and a name. Trays show no text beside an
 // icon: the title is kept but not shown, and the tool tip is the tool tip text alone (a title
@@ -78,9 +80,11 @@ private:
 //   keeping the item registered for it; then the window opens.
 // - activate() (another start of the application) shows the window at once where there is no tray
 //   yet, and raises and focuses it where it is the item; in a tray it does nothing.
-// In the tray the menu opens on a right click, as trays do, and on a left click too, as the status
-// item's menu does. The tray icon is made when a tray is first there, not before: Qt decides once,
-// when it makes its first tray icon, whether it is a StatusNotifierItem or an XEmbed icon.
+//
+// In a StatusNotifierItem host the item is the application's own (StatusNotifierItem): the host
+// draws the menu itself, or asks for it with the icon's position, where it then opens. In an
+// XEmbed tray it is Qt's tray icon, whose menu opens under the mouse pointer on either click; Qt
+// decides once per process which kind its tray icons are, so it only ever makes XEmbed icons here.
 class QtStatusItem final : public StatusItem, public std::enable_shared_from_this<QtStatusItem> {
 public:
     struct Patience {
@@ -107,16 +111,21 @@ public:
     Shown shown() const { return m_shown; }
     const std::shared_ptr<QtStatusButton>& qtButton() const { return m_button; }
     const std::shared_ptr<Menu>& menu() const { return m_menu; }
-    // The tray icon, once a tray was there; the window, once it was shown.
+    // The item of StatusNotifierItem hosts and the XEmbed tray icon, once such a tray was there;
+    // the window, once it was shown.
+    StatusNotifierItem* statusNotifier() const { return m_statusNotifier.get(); }
     QSystemTrayIcon* tray() const { return m_tray.get(); }
     QtStatusWindow* window() const { return m_window.get(); }
 
 private:
     QtStatusItem(std::shared_ptr<TrayHosts> hosts, Patience patience);
     void followHosts();
-    void showInTray();
+    void showInTray(TrayKind kind);
+    void showStatusNotifier();
+    void showXEmbedIcon();
     void showWindow();
-    void attachMenuToTray();
+    void attachMenu();
+    void popUpMenu(QPoint at);
     void buttonChanged(QtStatusButton::Change change);
 
     std::shared_ptr<TrayHosts> m_hosts;
@@ -124,7 +133,9 @@ private:
     std::shared_ptr<QtStatusButton> m_button = std::make_shared<QtStatusButton>();
     std::shared_ptr<Menu> m_menu;
     Shown m_shown = Shown::nothing;
+    TrayKind m_trayKind = TrayKind::none;
     QtOwned<QTimer> m_wait;
+    QtOwned<StatusNotifierItem> m_statusNotifier;
     QtOwned<QSystemTrayIcon> m_tray;
     QtOwned<QtStatusWindow> m_window;
     QMetaObject::Connection m_leftClick;

@@ -53,6 +53,13 @@ SessionTrayHosts::~SessionTrayHosts() {
     }
 }
 
+TrayKind SessionTrayHosts::kind() const {
+    if (m_statusNotifierHost) {
+        return TrayKind::statusNotifier;
+    }
+    return m_xembedTray != 0 ? TrayKind::xembed : TrayKind::none;
+}
+
 void SessionTrayHosts::hostsChanged() { askWatcher(); }
 
 void SessionTrayHosts::askWatcher() {
@@ -77,9 +84,9 @@ void SessionTrayHosts::setStatusNotifierHost(bool registered) {
     if (registered == m_statusNotifierHost) {
         return;
     }
-    const bool before = available();
+    const TrayKind before = kind();
     m_statusNotifierHost = registered;
-    if (available() != before) {
+    if (kind() != before) {
         changed();
     }
 }
@@ -106,9 +113,9 @@ void SessionTrayHosts::followXEmbedTray(std::uint32_t owner) {
     if (owner == m_xembedTray) {
         return;
     }
-    const bool before = available();
+    const TrayKind before = kind();
     m_xembedTray = owner;
-    if (available() != before) {
+    if (kind() != before) {
         changed();
     }
 }

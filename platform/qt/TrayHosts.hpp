@@ -11,16 +11,22 @@ class QDBusServiceWatcher;
 
 namespace quenlitor::platform::qt {
 
+// The kind of tray the status item goes into: a StatusNotifierItem host, which shows the item and
+// its menu over D-Bus, or an XEmbed system tray, which docks an X11 window.
+enum class TrayKind { none, statusNotifier, xembed };
+
 // Whether the desktop has a tray to show the status item in, followed for the life of the
 // process: trays start after the application, crash, restart, or are switched on and off.
 class TrayHosts {
 public:
     virtual ~TrayHosts() = default;
 
-    // A tray can show the item now.
-    virtual bool available() const = 0;
+    // The tray that shows the item now: a StatusNotifierItem host where there is one, since it
+    // tells the item where its icon is; else an XEmbed tray; else none.
+    virtual TrayKind kind() const = 0;
+    bool available() const { return kind() != TrayKind::none; }
 
-    // Called on the GUI thread after available() may have changed.
+    // Called on the GUI thread after kind() may have changed.
     std::function<void()> onChange;
 };
 
@@ -42,7 +48,7 @@ public:
     SessionTrayHosts();
     ~SessionTrayHosts() override;
 
-    bool available() const override { return m_statusNotifierHost || m_xembedTray != 0; }
+    TrayKind kind() const override;
 
 private Q_SLOTS:
     // QtDBus delivers a bus signal only to a slot named by its signature.

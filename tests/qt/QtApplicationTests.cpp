@@ -23,6 +23,7 @@ namespace quenlitor::platform::qt {
 namespace {
 
 using testing::FakeTrayHosts;
+using TrayKind = FakeTrayHosts::TrayKind;
 using testing::processEventsUntil;
 using testing::ScopedEnvironment;
 
@@ -49,7 +50,7 @@ TEST(QtStatusButton, ToolTipIsTheToolTipTextAlone) {
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.title + "|" + row.toolTip);
-        const auto item = QtStatusItem::create(std::make_shared<FakeTrayHosts>(true), {});
+        const auto item = QtStatusItem::create(std::make_shared<FakeTrayHosts>(TrayKind::xembed), {});
         item->button()->setTitle(row.title);
         item->button()->setToolTip(row.toolTip);
         ASSERT_NE(item->tray(), nullptr);
@@ -60,7 +61,7 @@ TEST(QtStatusButton, ToolTipIsTheToolTipTextAlone) {
 
 // How legible the icon is on dark and light panels, scripts/tray-smoke-test.sh measures on a real tray.
 TEST(QtStatusButton, PianoKeysIsTheOneSymbolAndDimsWhenDisabled) {
-    const auto item = QtStatusItem::create(std::make_shared<FakeTrayHosts>(true), {});
+    const auto item = QtStatusItem::create(std::make_shared<FakeTrayHosts>(TrayKind::xembed), {});
     QtStatusButton& button = *item->qtButton();
     ASSERT_NE(item->tray(), nullptr);
     EXPECT_FALSE(item->tray()->icon().isNull()) << "the item shows the piano keys before any image is set";
@@ -81,7 +82,7 @@ TEST(QtStatusButton, PianoKeysIsTheOneSymbolAndDimsWhenDisabled) {
 }
 
 TEST(QtStatusItem, MenuOpensFromTheTrayWithTheLabelAsItsName) {
-    const auto item = QtStatusItem::create(std::make_shared<FakeTrayHosts>(true), {});
+    const auto item = QtStatusItem::create(std::make_shared<FakeTrayHosts>(TrayKind::xembed), {});
     ASSERT_NE(item->button(), nullptr);
     ASSERT_NE(item->tray(), nullptr);
     item->button()->setAccessibilityLabel("Quenlitor MIDI a Texto");

@@ -34,6 +34,7 @@ namespace {
 using namespace std::chrono_literals;
 using testing::deleteLaterObjects;
 using testing::FakeTrayHosts;
+using TrayKind = FakeTrayHosts::TrayKind;
 using testing::processEventsUntil;
 
 // Records what the menu's delegate is told.
@@ -231,7 +232,7 @@ TEST_F(WindowedApplication, TraysThatComeAndGoMoveTheItemAndKeepEverything) {
         ASSERT_TRUE(processEventsUntil([&] { return windowShows("button Reanudar captura"); }));
         const auto menu = delegate->menu();
 
-        hosts->set(true);
+        hosts->set(TrayKind::xembed);
         EXPECT_EQ(item().shown(), QtStatusItem::Shown::tray);
         ASSERT_NE(item().tray(), nullptr);
         EXPECT_TRUE(item().tray()->isVisible());
@@ -242,13 +243,13 @@ TEST_F(WindowedApplication, TraysThatComeAndGoMoveTheItemAndKeepEverything) {
         EXPECT_EQ(item().tray()->icon().cacheKey(), item().qtButton()->icon().cacheKey());
 
         // A tray that restarts within the patience keeps the item.
-        hosts->set(false);
-        hosts->set(true);
+        hosts->set(TrayKind::none);
+        hosts->set(TrayKind::xembed);
         processEventsUntil([] { return false; }, 150ms);
         EXPECT_EQ(item().shown(), QtStatusItem::Shown::tray);
 
         // One that is gone for good gives the window back, with everything as it was.
-        hosts->set(false);
+        hosts->set(TrayKind::none);
         EXPECT_EQ(item().shown(), QtStatusItem::Shown::tray) << "not before the patience ran out";
         ASSERT_TRUE(processEventsUntil([&] { return itemIs(QtStatusItem::Shown::window); }));
         EXPECT_FALSE(item().tray()->isVisible());
@@ -281,9 +282,9 @@ TEST(QtStatusItem, WindowOpensAndClosesTheMenuAsItComesAndGoes) {
     EXPECT_TRUE(processEventsUntil([&] { return delegate->events.size() == 3; }));
     EXPECT_EQ(delegate->events, (std::vector<std::string>{"open", "close", "open"}));
 
-    hosts->set(true);
+    hosts->set(TrayKind::xembed);
     EXPECT_EQ(delegate->events.back(), "close");
-    hosts->set(false);
+    hosts->set(TrayKind::none);
     ASSERT_TRUE(processEventsUntil([&] { return item->shown() == QtStatusItem::Shown::window; }));
     EXPECT_EQ(delegate->events.back(), "open");
     EXPECT_EQ(item->window()->windowTitle(), QStringLiteral("Quenlitor MIDI a Texto"));
@@ -301,7 +302,7 @@ TEST(QtStatusItem, ActivationShowsTheWindowUnlessInATray) {
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         const auto hosts = std::make_shared<FakeTrayHosts>();
-        hosts->set(row.tray);
+        hosts->set(row.tray ? TrayKind::statusNotifier : TrayKind::none);
         const auto item = QtStatusItem::create(hosts, {.atStart = 10s, .afterLoss = 10s});
         item->activate();
         EXPECT_EQ(item->shown(), row.expected);
@@ -312,7 +313,7 @@ TEST(QtStatusItem, ActivationShowsTheWindowUnlessInATray) {
 
 TEST(QtStatusItem, WithATrayAtStartNoWindowIsEverMade) {
     const auto hosts = std::make_shared<FakeTrayHosts>();
-    hosts->set(true);
+    hosts->set(TrayKind::xembed);
     const auto item = QtStatusItem::create(hosts, {.atStart = 10ms, .afterLoss = 10ms});
     EXPECT_EQ(item->shown(), QtStatusItem::Shown::tray);
     processEventsUntil([] { return false; }, 50ms);

@@ -13,6 +13,9 @@
 
 namespace quenlitor::testing {
 
+// Whether the test process has its session bus (a dbus-daemon of its own, see QtTestMain.cpp).
+inline bool sessionBusRuns = false;
+
 // Runs the GUI thread's events until `done()` holds or `timeout` passes; true when it held.
 template <typename Predicate>
 bool processEventsUntil(Predicate done, std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
@@ -26,20 +29,22 @@ bool processEventsUntil(Predicate done, std::chrono::milliseconds timeout = std:
     return true;
 }
 
-// A tray that the test switches on and off.
+// A tray that the test switches on and off, and from one kind to the other.
 class FakeTrayHosts final : public platform::qt::TrayHosts {
 public:
-    explicit FakeTrayHosts(bool available = false) : m_available(available) {}
-    bool available() const override { return m_available; }
-    void set(bool available) {
-        m_available = available;
+    using TrayKind = platform::qt::TrayKind;
+
+    explicit FakeTrayHosts(TrayKind kind = TrayKind::none) : m_kind(kind) {}
+    TrayKind kind() const override { return m_kind; }
+    void set(TrayKind kind) {
+        m_kind = kind;
         if (onChange) {
             onChange();
         }
     }
 
 private:
-    bool m_available;
+    TrayKind m_kind;
 };
 
 // Deletes what Qt was told to delete later, as the event loop would.
