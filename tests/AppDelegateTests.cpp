@@ -315,6 +315,13 @@ TEST_F(AppDelegateTest, ForeignTextsAreCutWithTheWholeTextInTheToolTip) {
     EXPECT_EQ(entry->title(), firstCharacters(longName, 60) + "…");
     EXPECT_EQ(entry->toolTip(), longName);
     EXPECT_EQ(line(1), "No se pudo conectar una entrada MIDI (-1234567).") << "short texts stay whole";
+    // The whole name where no tool tip shows, and the command the line is, under it.
+    const auto whole = submenuOf(*entry);
+    ASSERT_TRUE(whole);
+    EXPECT_EQ(whole->titles(), (std::vector<std::string>{"Controlador USB", std::string(60, 'x'), std::string(20, 'x'),
+                                                         "-", "Escuchar esta entrada"}));
+    whole->itemAt(4)->choose();
+    EXPECT_EQ(settings->values.at("disabledSources"), SettingsValue(SettingsArray{std::int64_t{5}}));
 
     bundle->addResource("diccionario_acordes", "json", R"({"chords": [{"nombre": "m", "obligatorias": [0, 3, [7]]}]})");
     application = std::make_shared<MemoryApplication>();
@@ -414,6 +421,14 @@ TEST_F(AppDelegateTest, LongTokensAreCutInTheMenuButKeptWhole) {
     EXPECT_EQ(entry->title(), text.substr(0, 80));
     EXPECT_EQ(entry->toolTip(), text);
     EXPECT_EQ(entry->representedValue(), platform::RepresentedValue(text));
+    // Where no tool tip shows, the entry opens the whole token and the copy command under it.
+    const auto recentWhole = submenuOf(*entry);
+    ASSERT_TRUE(recentWhole);
+    ASSERT_GE(recentWhole->items().size(), 4u);
+    EXPECT_EQ(recentWhole->titles().back(), "Copiar este token");
+    clipboard->setString("otra cosa");
+    recentWhole->itemAt(recentWhole->items().size() - 1)->choose();
+    EXPECT_EQ(clipboard->text(), text);
 }
 
 TEST_F(AppDelegateTest, RecentEntriesCopyTheNewestEqualText) {

@@ -23,7 +23,7 @@ constexpr std::size_t captureLineLength = 100;
 constexpr std::size_t tokenLineLength = 88;
 constexpr std::size_t recentEntryLength = 80;
 // Texts the application does not write (error descriptions, source names) are cut here, so that
-// none can widen the menu beyond the screen; the item's tool tip holds the whole text.
+// none can widen the menu beyond the screen; the item's tool tip and a submenu hold the whole text.
 constexpr std::size_t foreignTextLength = 60;
 
 constexpr std::array usageLines{
@@ -222,6 +222,16 @@ void AppDelegate::showWhole(platform::MenuItem& line, std::initializer_list<std:
     line.setEnabled(true);
 }
 
+// A submenu makes the line itself a way into it, not a command, on most desktops: the command
+// is offered again inside, under the whole text.
+void AppDelegate::showWholeWithCommand(platform::MenuItem& line, const std::string& text, std::size_t width,
+                                       std::shared_ptr<platform::MenuItem> command) {
+    showWhole(line, {text}, width);
+    const auto whole = line.submenu();
+    whole->addItem(m_desktop.menus->makeSeparator());
+    whole->addItem(std::move(command));
+}
+
 void AppDelegate::showOnlyTitle(platform::MenuItem& line) {
     line.setSubmenu(nullptr);
     line.setEnabled(false);
@@ -367,6 +377,11 @@ void AppDelegate::updateHistoryItems() {
                 auto entry = item(firstCharacters(token.text, recentEntryLength), &AppDelegate::copyHistory, true);
                 entry->setRepresentedValue(token.text);
                 entry->setToolTip(token.text);
+                if (longerThan(token.text, recentEntryLength)) {
+                    auto copy = item("Copiar este token", &AppDelegate::copyHistory, true);
+                    copy->setRepresentedValue(token.text);
+                    showWholeWithCommand(*entry, token.text, recentEntryLength, std::move(copy));
+                }
                 recent->addItem(entry);
             }
         }
@@ -395,7 +410,14 @@ void AppDelegate::showInputs() {
             entry->setToolTip(source.name);
             entry->setRepresentedValue(source.uniqueID);
             // The checkmark shows the connection, not the setting.
-            entry->setState(m_midi->connected().contains(source.endpoint));
+            const bool connected = m_midi->connected().contains(source.endpoint);
+            entry->setState(connected);
+            if (longerThan(source.name, foreignTextLength)) {
+                auto listen = item("Escuchar esta entrada", &AppDelegate::toggleInput, true);
+                listen->setRepresentedValue(source.uniqueID);
+                listen->setState(connected);
+                showWholeWithCommand(*entry, source.name, foreignTextLength, std::move(listen));
+            }
             inputs->addItem(entry);
         }
     }

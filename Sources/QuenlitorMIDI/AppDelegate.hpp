@@ -81,6 +81,10 @@ private:
     void showWhole(platform::MenuItem& line, std::initializer_list<std::string_view> paragraphs, std::size_t width);
     // Takes the submenu away: the line is read only again.
     void showOnlyTitle(platform::MenuItem& line);
+    // A command whose title is cut: its submenu holds the whole text and, under it, `command`
+    // doing what the line does.
+    void showWholeWithCommand(platform::MenuItem& line, const std::string& text, std::size_t width,
+                              std::shared_ptr<platform::MenuItem> command);
     std::shared_ptr<platform::Menu> usageMenu();
     void updateButton();
     void showLiveLines();

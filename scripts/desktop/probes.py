@@ -11,6 +11,7 @@ import os
 import signal
 import subprocess
 import sys
+import textwrap
 import time
 
 import dbus
@@ -96,6 +97,15 @@ class Node:
         return [child.label for child in self.children if not child.separator]
 
 
+def cut_command(text, width, ellipsis, enabled, checked, command):
+    """A command whose text is longer than width: cut, opening the whole text and the command."""
+    entry = (text[:width] + ("…" if ellipsis else ""), enabled, checked)
+    if len(text) <= width:
+        return (text, enabled, checked)
+    lines = textwrap.wrap(text, width, break_long_words=True, break_on_hyphens=False)
+    return entry + (tuple((line, False, False) for line in lines) + ("---", command),)
+
+
 def expected_menu(listening, capture, history, paused, include_title, sources, running=True):
     """The menu's shape for a state, as the rules of the status menu lay it out.
 
@@ -107,7 +117,8 @@ def expected_menu(listening, capture, history, paused, include_title, sources, r
     if newest:
         token_line = newest[:88] + ("…" if len(newest) > 88 else "")
     inputs = [("No hay entradas disponibles", False, False)] if not sources else []
-    inputs += [(name, True, checked) for name, checked in (sources or [])]
+    inputs += [cut_command(name, 60, True, True, checked, ("Escuchar esta entrada", True, checked))
+               for name, checked in (sources or [])]
     inputs += ["---", ("Activar todas las entradas", True, False), ("Actualizar lista", True, False)]
     return (
         (APP_NAME, False, False),
@@ -116,7 +127,8 @@ def expected_menu(listening, capture, history, paused, include_title, sources, r
         "---",
         (token_line, False, False),
         ("Copiar último token", newest is not None, False),
-        ("Últimos tokens", bool(history), False, tuple((text[:80], True, False) for text in history)),
+        ("Últimos tokens", bool(history), False,
+         tuple(cut_command(text, 80, False, True, False, ("Copiar este token", True, False)) for text in history)),
         "---",
         ("Entradas MIDI", sources is not None, False, tuple(inputs)),
         ("Reanudar captura" if paused else "Pausar captura", running, False),
