@@ -4,7 +4,7 @@
 # the X server, tray hosts and X tools of the tray smoke test and of the desktop acceptance test,
 # and the package test's Debian tools)
 # The validators of the manual pages, the .desktop file and the AppStream data run with the tests;
-# dpkg-dev and file build the Debian package.
+# dpkg-dev and file build the Debian package; the tray item's tests start a dbus-daemon of their own.
 # Releases it knows, from /etc/os-release: Debian 12 (bookworm) and Debian 13 (trixie); Debian
 # testing (forky) was last tried on 2026-12-08. The few names that differ between them are chosen
 # below; on another release it says so and tries Debian 13's names.
@@ -17,6 +17,7 @@ packages=(
   qt6-base-dev qt6-svg-dev libgl-dev libxcb1-dev
   libwayland-dev libwayland-bin
   groff-base man-db desktop-file-utils appstream dpkg-dev file
+  dbus-daemon
 )
 
 # clang's sanitizer and fuzzer runtime carries clang's version in its name; trayer, the XEmbed tray
