@@ -23,7 +23,7 @@ import time
 import dbus
 
 import probes
-from probes import end, APP_NAME, TrayItem, check, emit, expected_menu, shape_difference, wait_for
+from probes import end, APP_NAME, TrayItem, check, check_pause, check_quit, check_start_menu, emit, wait_for
 
 EXTENSION = "ubuntu-appindicators@ubuntu.com"
 
@@ -106,19 +106,9 @@ def checks(log, app_path, screenshot=""):
         if tray is None:
             return
 
-        listening = tray.layout().children[1].shape()
-        difference = shape_difference(tray.layout().entries(),
-                                      expected_menu(listening, "Toca una nota o un acorde.", [], False, True, []))
-        check(difference is None, "the menu's whole layout over dbusmenu is as laid out", difference)
-        tray.click("Pausar captura")
-        check(wait_for(lambda: tray.line(2) == "Captura en pausa", 5), 'choosing "Pausar captura" pauses',
-              f"capture line {tray.line(2)!r}")
-        tray.click("Salir", quits=True)
-        try:
-            status = app.wait(10)
-        except subprocess.TimeoutExpired:
-            status = None
-        check(status == 0, 'choosing "Salir" ends it with status 0', f"status {status}")
+        check_start_menu(tray)
+        check_pause(tray)
+        check_quit(tray, app)
 
         # The extension on from the start: the item at once, never the window.
         started = time.monotonic()

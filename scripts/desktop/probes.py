@@ -1,18 +1,25 @@
 """What the desktop tests share: one line per check, waiting, and the application's status item
 and menu as a StatusNotifierItem host sees them over D-Bus (org.kde.StatusNotifierItem properties,
-com.canonical.dbusmenu AboutToShow, GetLayout and Event), with the menu's expected layout.
+Activate and ContextMenu, com.canonical.dbusmenu AboutToShow, GetLayout and Event), with the
+menu's expected layout; and the menu a click pops up, read from the X server (XWayland under the
+Wayland desktops) with how far it opened from the click.
 
 Each check prints one line starting with "<TAG> PASS " or "<TAG> FAIL "; figures start with
 "<TAG> FIGURE ". A program sets TAG before its first check and reads `failures` at the end.
 """
 
+import collections
 import importlib.util
+import math
 import os
+import re
 import signal
+import struct
 import subprocess
 import sys
 import textwrap
 import time
+import zlib
 
 import dbus
 
@@ -239,6 +246,99 @@ class TrayItem:
         """The label of the top menu's entry at index (0: the name, 1: listening, 2: capture, 4: token)."""
         return self.layout().children[index].label
 
+    def call(self, method, x, y):
+        """Activate, SecondaryActivate or ContextMenu at (x, y), as a host calls it on a click there."""
+        getattr(self.item, method)(dbus.Int32(x), dbus.Int32(y), dbus_interface=self.ITEM, timeout=10)
+
+
+# --- The application's windows on the X server ------------------------------------------------------
+
+Window = collections.namedtuple("Window", "id x y w h")
+
+
+def shown_windows(wm_class="quenlitor-midi-texto"):
+    """The application's windows that are shown (viewable) on $DISPLAY, menus included, wherever
+    they sit in the tree (a window manager reparents the managed ones)."""
+    tree = subprocess.run(["xwininfo", "-root", "-tree"], capture_output=True, text=True, timeout=10).stdout
+    shown = []
+    for ident in re.findall(rf'^\s*(0x[0-9a-f]+) .*\("{re.escape(wm_class)}" ', tree, re.M):
+        info = subprocess.run(["xwininfo", "-id", ident], capture_output=True, text=True, timeout=10).stdout
+        if "Map State: IsViewable" not in info:
+            continue
+        field = lambda name: int(re.search(rf"{name}:\s*(-?\d+)", info).group(1))
+        shown.append(Window(int(ident, 16), field("Absolute upper-left X"), field("Absolute upper-left Y"),
+                            field("Width"), field("Height")))
+    return shown
+
+
+def corner_distance(window, x, y):
+    """How far (x, y) is from the window's nearest corner, in pixels."""
+    return min(math.hypot(cx - x, cy - y) for cx in (window.x, window.x + window.w) for cy in (window.y, window.y + window.h))
+
+
+def popup_after(action, timeout=3):
+    """The menu-sized window of the application that action shows (one not shown before), or None."""
+    before = {window.id for window in shown_windows()}
+    action()
+    return wait_for(lambda: next((w for w in shown_windows() if w.id not in before and w.w >= 100 and w.h >= 100), None),
+                    timeout, 0.1)
+
+
+def close_popup(window):
+    """Escape to the menu (it holds the keyboard); True once it is no longer shown."""
+    subprocess.run(["xdotool", "key", "Escape"], capture_output=True, timeout=10)
+    return wait_for(lambda: all(shown.id != window.id for shown in shown_windows()), 3, 0.1)
+
+
+def check_menu_near(action, x, y, what, limit=100):
+    """A check that action (a click at (x, y), or the call a host makes for one) opens the
+    application's menu with a corner within limit pixels of (x, y); the menu is closed again."""
+    name = f"{what} opens the menu within {limit} px of ({x},{y})"
+    menu = popup_after(action)
+    if menu is None:
+        return check(False, name, "no menu window appeared within 3 s")
+    distance = corner_distance(menu, x, y)
+    shown = f"menu at {menu.x},{menu.y} {menu.w}x{menu.h}, {distance:.0f} px from ({x},{y}) at its nearest corner"
+    near = check(distance <= limit, f"{name}: {shown}" if distance <= limit else name, shown)
+    if not close_popup(menu):
+        check(False, "Escape closes the menu", f"window {menu.id:#x} still shown")
+    return near
+
+
+def check_start_menu(tray):
+    """A check that the menu's whole layout over dbusmenu is the one of a fresh start (the listening
+    line as it is: without a MIDI sequencer it is the error line)."""
+    listening = tray.layout().children[1].shape()
+    difference = shape_difference(tray.layout().entries(),
+                                  expected_menu(listening, "Toca una nota o un acorde.", [], False, True, []))
+    return check(difference is None, "the menu's whole layout over dbusmenu is as laid out", difference)
+
+
+def check_pause(tray):
+    """A check that "Pausar captura", chosen by Event "clicked", pauses."""
+    tray.click("Pausar captura")
+    return check(wait_for(lambda: tray.line(2) == "Captura en pausa", 5), 'choosing "Pausar captura" pauses',
+                 f"capture line {tray.line(2)!r}")
+
+
+def check_quit(tray, app):
+    """A check that "Salir", chosen by Event "clicked", ends the application with status 0."""
+    tray.click("Salir", quits=True)
+    try:
+        status = app.wait(10)
+    except subprocess.TimeoutExpired:
+        status = None
+    return check(status == 0, 'choosing "Salir" ends it with status 0', f"status {status}")
+
+
+def owner_pid(bus, name):
+    """The process id of the connection that owns a bus name, or None."""
+    bus_daemon = bus.get_object("org.freedesktop.DBus", "/org/freedesktop/DBus")
+    try:
+        return int(bus_daemon.GetConnectionUnixProcessID(name, dbus_interface="org.freedesktop.DBus"))
+    except dbus.DBusException:
+        return None
+
 
 def end(process, timeout=5):
     """Ends a process started by the checks with SIGTERM (SIGKILL after timeout seconds); its status."""
@@ -249,6 +349,16 @@ def end(process, timeout=5):
         except subprocess.TimeoutExpired:
             process.kill()
     return process.wait()
+
+
+def write_png(path, width, rows):
+    """A picture as a PNG file: rows of RGB bytes, width pixels each."""
+    def chunk(kind, body):
+        return struct.pack(">I", len(body)) + kind + body + struct.pack(">I", zlib.crc32(kind + body))
+
+    with open(path, "wb") as png:
+        png.write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, len(rows), 8, 2, 0, 0, 0)) +
+                  chunk(b"IDAT", zlib.compress(b"".join(b"\0" + row for row in rows), 6)) + chunk(b"IEND", b""))
 
 
 def run_checks(tag, checks, usage, arguments):

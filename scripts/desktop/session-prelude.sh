@@ -1,10 +1,26 @@
 # Sourced by the session scripts of this folder, with `tag` and `dir` set: what each of them
 # starts goes into `pids` and is ended, by process id, when the script exits, the session bus
 # included; `fail` prints the FAIL and DONE lines with the tail of every log under DIR and exits;
-# `ms` is the time in milliseconds.
+# `ms` is the time in milliseconds. What the session's programs started in turn (services the bus
+# started, daemons that left their parent) is found by its environment, which names the session's
+# runtime folder DIR/runtime, and ended with them.
 pids=()
+session_processes() {
+  local file pid entry
+  for file in /proc/[0-9]*/environ; do
+    pid=${file#/proc/}
+    pid=${pid%/environ}
+    ((pid == $$ || pid == BASHPID)) && continue
+    while IFS= read -r -d '' entry; do
+      [[ $entry == "XDG_RUNTIME_DIR=$dir/runtime" ]] && { echo "$pid"; break; }
+    done 2>/dev/null <"$file"
+  done
+}
 finish() {
   local pid
+  while read -r pid; do
+    pids+=("$pid")
+  done < <(session_processes)
   for pid in "${pids[@]}"; do
     kill -TERM "$pid" 2>/dev/null
   done

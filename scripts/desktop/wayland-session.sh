@@ -6,7 +6,10 @@
 # when a part does not start. sway refuses to run as root: run this as an unprivileged user.
 #
 # Usage: wayland-session.sh TAG DIR CHECK-ARGUMENTS...
-# Used inside the virtual machine of desktop-vm-test.sh, after the X11 session.
+# When the first check argument names a program of this folder (sway_bar.py), that program runs
+# instead of wayland-check.py, with the remaining arguments.
+# Used inside the virtual machine of desktop-vm-test.sh, after the X11 session, and by
+# desktop-sessions-test.sh for swaybar's tray.
 set -u
 tag=$1 dir=$2
 shift 2
@@ -60,7 +63,9 @@ done
 [[ -n $watcher ]] || fail "swaybar did not provide a StatusNotifierWatcher within 120 s"
 echo "$tag FIGURE swaybar's StatusNotifierWatcher ready after $(($(ms) - started)) ms"
 
-/usr/bin/python3 "$here/wayland-check.py" "$@"
+check=wayland-check.py
+[[ ${1:-} == *.py ]] && { check=$1; shift; }
+/usr/bin/python3 "$here/$check" "$@"
 status=$?
 if [[ $status -ne 0 && -s $dir/application.log ]]; then
   sed "s|^|$tag LOG application: |" "$dir/application.log" | tail -n 30

@@ -20,7 +20,7 @@ import time
 import dbus
 
 import probes
-from probes import end, TrayItem, check, emit, wait_for
+from probes import end, owner_pid, TrayItem, check, wait_for
 
 WATCHER = "org.kde.StatusNotifierWatcher"
 PANEL = "org.xfce.Panel"
@@ -41,14 +41,6 @@ def focused_window():
 def root_window():
     info = subprocess.run(["xwininfo", "-root"], capture_output=True, text=True, timeout=10).stdout
     return int(info.split("Window id:")[1].split()[0], 16)
-
-
-def owner_pid(bus, name):
-    bus_daemon = bus.get_object("org.freedesktop.DBus", "/org/freedesktop/DBus")
-    try:
-        return int(bus_daemon.GetConnectionUnixProcessID(name, dbus_interface="org.freedesktop.DBus"))
-    except dbus.DBusException:
-        return None
 
 
 def watcher_pid(bus):
