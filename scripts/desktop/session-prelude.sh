@@ -17,10 +17,12 @@ session_processes() {
   done
 }
 finish() {
-  local pid
-  while read -r pid; do
+  local pid found
+  # (Not through a process substitution: the virtual machine of desktop-vm-test.sh has no /dev/fd.)
+  found=$(session_processes)
+  for pid in $found; do
     pids+=("$pid")
-  done < <(session_processes)
+  done
   for pid in "${pids[@]}"; do
     kill -TERM "$pid" 2>/dev/null
   done
