@@ -34,6 +34,9 @@ SessionTrayHosts::SessionTrayHosts() {
             bus.connect(QString(), watcherPath, watcherInterface, QLatin1String(name), this, SLOT(hostsChanged()));
         }
         askWatcher();
+    } else {
+        // Without a bus there is no StatusNotifierItem host to wait for.
+        m_watcherAnswered = true;
     }
 
     if (void* connection = x11::connection()) {
@@ -57,7 +60,7 @@ TrayKind SessionTrayHosts::kind() const {
     if (m_statusNotifierHost) {
         return TrayKind::statusNotifier;
     }
-    return m_xembedTray != 0 ? TrayKind::xembed : TrayKind::none;
+    return m_xembedTray != 0 && m_watcherAnswered ? TrayKind::xembed : TrayKind::none;
 }
 
 void SessionTrayHosts::hostsChanged() { askWatcher(); }
@@ -81,11 +84,12 @@ void SessionTrayHosts::askWatcher() {
 }
 
 void SessionTrayHosts::setStatusNotifierHost(bool registered) {
-    if (registered == m_statusNotifierHost) {
+    if (registered == m_statusNotifierHost && m_watcherAnswered) {
         return;
     }
     const TrayKind before = kind();
     m_statusNotifierHost = registered;
+    m_watcherAnswered = true;
     if (kind() != before) {
         changed();
     }

@@ -39,7 +39,9 @@ public:
 //   and by the destruction of the owner's window.
 // Unlike Qt's own check, which asks once per process, the answer changes as the desktop does.
 // Every question to the bus is asynchronous: a watcher that never answers leaves the answer at
-// "no host" rather than the application hung.
+// "no host" rather than the application hung. Until the first answer has come, an XEmbed tray is
+// not reported either: many panels offer both kinds, and a tray icon made for the XEmbed one
+// would become a second StatusNotifierItem (Qt makes its icons items wherever a host is).
 class SessionTrayHosts final : public QObject, public TrayHosts, private QAbstractNativeEventFilter {
     Q_OBJECT
 
@@ -66,6 +68,7 @@ private:
     // Answers to older questions are dropped: only the latest describes the watcher now.
     std::uint64_t m_question = 0;
     bool m_statusNotifierHost = false;
+    bool m_watcherAnswered = false;
     void* m_x11 = nullptr;
     std::uint32_t m_traySelection = 0;
     std::uint32_t m_managerAtom = 0;
