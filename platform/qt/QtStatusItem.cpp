@@ -10,6 +10,7 @@
 #include <QImage>
 #include <QPainter>
 #include <QPixmap>
+#include <QScreen>
 #include <QSvgRenderer>
 
 #include <utility>
@@ -287,8 +288,24 @@ void QtStatusItem::popUpMenu(QPoint at) {
     QMenu* qmenu = shown->qmenu();
     if (qmenu->isVisible()) {
         qmenu->hide();
-    } else {
-        qmenu->popup(at);
+        return;
+    }
+    // The menu's size is known once it is shown: it is rebuilt as it opens.
+    qmenu->popup(at);
+    // Qt pushes a menu that does not fit below or right of the point back onto the screen, over
+    // the point: asked for at the icon of a bottom panel, the menu would cover the panel and the
+    // icon. It goes above or left of the point instead, as the panel's own menus do.
+    const QRect menu = qmenu->geometry();
+    const QRect screen = qmenu->screen() != nullptr ? qmenu->screen()->geometry() : menu;
+    QPoint corner = menu.topLeft();
+    if (menu.top() < at.y() && menu.bottom() >= at.y() && at.y() - menu.height() >= screen.top()) {
+        corner.setY(at.y() - menu.height());
+    }
+    if (menu.left() < at.x() && menu.right() >= at.x() && at.x() - menu.width() >= screen.left()) {
+        corner.setX(at.x() - menu.width());
+    }
+    if (corner != menu.topLeft()) {
+        qmenu->move(corner);
     }
 }
 

@@ -307,7 +307,8 @@ TEST(DBusMenu, AnOpeningThatRebuildsTheMenuIsAnnouncedBeforeTheReply) {
 }
 
 // Hosts without menus of their own ask for it with the icon's position (swaybar; KDE Plasma
-// through Activate): the menu opens with a corner there, flipped where the screen ends.
+// through Activate): the menu opens with a corner there, above or left of it where the screen
+// ends, never over the icon.
 TEST(StatusNotifierItem, AHostAskingForTheMenuGetsItAtTheIcon) {
     const auto item = QtStatusItem::create(std::make_shared<FakeTrayHosts>(TrayKind::statusNotifier), {});
     ApplicationLikeMenu application;
@@ -337,9 +338,10 @@ TEST(StatusNotifierItem, AHostAskingForTheMenuGetsItAtTheIcon) {
         for (const QPoint corner : {menu.topLeft(), menu.topRight(), menu.bottomLeft(), menu.bottomRight()}) {
             nearest = std::min(nearest, (corner - row.icon).manhattanLength());
         }
-        EXPECT_LE(nearest, 100) << "menu at " << menu.x() << "," << menu.y() << " " << menu.width() << "x"
-                                << menu.height();
+        EXPECT_LE(nearest, 2) << "menu at " << menu.x() << "," << menu.y() << " " << menu.width() << "x"
+                              << menu.height();
         EXPECT_TRUE(screen.contains(menu)) << "the whole menu on the screen";
+        EXPECT_FALSE(menu.adjusted(1, 1, -1, -1).contains(row.icon)) << "never over the icon";
         (notifier.*row.request)(row.icon.x(), row.icon.y());
         EXPECT_FALSE(shown.isVisible()) << "a second click takes it away";
     }
