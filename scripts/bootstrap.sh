@@ -47,8 +47,10 @@ if [[ "${1:-}" == "--ci" ]]; then
   packages+=(sway kwin-wayland gnome-shell xwayland wl-clipboard)
   # The desktop sessions test: GNOME Shell headless, with and without the AppIndicator extension;
   # KDE Plasma's shell with its default panel and the activity manager it needs (on KWin, above);
-  # grim for screenshots under sway.
+  # grim for screenshots under sway; the accessibility bus, where the GNOME session reads and
+  # presses the window's widgets.
   packages+=(gnome-shell-extension-appindicator plasma-workspace plasma-desktop "$qt_wayland" kactivitymanagerd grim)
+  packages+=(at-spi2-core)
 fi
 
 missing=()

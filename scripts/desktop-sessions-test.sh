@@ -4,8 +4,9 @@
 # - Xfce's panel (session.sh, xfce_panel.py): the panel killed and started again, then killed for
 #   good (the window after 5 to 7 s, a second start focusing it), then back;
 # - GNOME Shell 43 (gnome-session.sh, gnome_shell.py): stock, SIGTERM during the wait and the
-#   window within 6 s with its screenshot, a second start focusing it; then the AppIndicator
-#   extension switched on while it runs, the menu over dbusmenu and its commands;
+#   window within 6 s with its screenshot, a second start focusing it, its commands pressed over
+#   the accessibility bus (accessible_window.py); then the AppIndicator extension switched on
+#   while it runs, the menu over dbusmenu and its commands; the extension off, the window's "Salir";
 # - KDE Plasma 5.27 (kde-session.sh, kde_plasma.py): kwin_wayland with XWayland and plasmashell's
 #   tray; the item's properties, the menu over dbusmenu and its commands, Activate(x, y) and
 #   ContextMenu(x, y) opening the menu within 100 px of (x, y) (read from XWayland), plasmashell
@@ -21,7 +22,7 @@
 #   --screenshot FILE  keeps the picture of the window under GNOME Shell (a PNG)
 # Needs: xvfb dbus xfce4-panel xdotool x11-utils python3-dbus gnome-shell
 # gnome-shell-extension-appindicator xwayland kwin-wayland plasma-workspace plasma-desktop qtwayland5
-# kactivitymanagerd sway grim (scripts/bootstrap.sh --ci installs them).
+# kactivitymanagerd sway grim at-spi2-core (scripts/bootstrap.sh --ci installs them).
 set -uo pipefail
 screenshot=
 if [[ ${1:-} == --screenshot ]]; then

@@ -4,14 +4,18 @@
     gnome_shell.py APP [SCREENSHOT]
 
 Run by gnome-session.sh with QUENLITOR_GNOME_UNSAFE=1 (the shell headless in unsafe mode,
-XWayland, a session bus of its own). Checks, without a tray: SIGTERM during the wait for one ends
-the application at once with status 0; the window appears within 6 s, titled with the
+XWayland, a session bus of its own). Checks, without a tray: SIGTERM during the wait for one
+ends the application at once with status 0; the window appears within 6 s, titled with the
 application's name (SCREENSHOT, when given, receives a picture of it); a second start ends at
-once with status 0 and the window has the focus. Then
-the extension switched on while the application runs: its item registers with the extension's
-watcher and the window goes; the menu's whole layout over dbusmenu is as laid out; a command
-chosen by Event "clicked" runs; "Salir" ends it with status 0. Started again with the extension
-on, the item registers and no window appears.
+once with status 0 and the window has the focus; the window's commands work, read and used over
+the accessibility bus (accessible_window.py): "Reiniciar notas retenidas" clicked with the
+pointer; "Pausar captura" and "Reanudar captura" pressed as a screen reader presses them, and
+the title's check box flipped and flipped back. Then the extension switched on while the
+application runs: its item registers with the extension's watcher and the window goes; the
+menu's whole layout over dbusmenu is as laid out (the window's commands left the state as at the
+start); a command chosen by Event "clicked" runs; "Salir" ends it with status 0. Started again
+with the extension on, the item registers and no window appears. Started once more with the
+extension off, the window appears and its "Salir" ends it with status 0.
 """
 
 import json
@@ -22,6 +26,7 @@ import time
 
 import dbus
 
+import accessible_window
 import probes
 from probes import end, APP_NAME, TrayItem, check, check_pause, check_quit, check_start_menu, emit, wait_for
 
@@ -53,7 +58,8 @@ class Shell:
 
 
 def start(app_path, log):
-    return subprocess.Popen([app_path], stdout=subprocess.DEVNULL, stderr=log)
+    return subprocess.Popen([app_path], env=dict(os.environ, **accessible_window.ACCESSIBLE_ENV),
+                            stdout=subprocess.DEVNULL, stderr=log)
 
 
 def checks(log, app_path, screenshot=""):
@@ -94,6 +100,9 @@ def checks(log, app_path, screenshot=""):
               f"status {second.returncode} after {elapsed:.1f} s")
         focused = wait_for(lambda: (shell.app_window() or {}).get("focus"), 3)
         check(bool(focused), "the running window has the focus after the second start", f"windows {shell.windows()}")
+        window = accessible_window.window_of(bus, app.pid, 5)
+        if window:
+            accessible_window.check_commands(window)
 
         subprocess.run(["gsettings", "set", "org.gnome.shell", "disable-user-extensions", "false"], check=True)
         subprocess.run(["gsettings", "set", "org.gnome.shell", "enabled-extensions", f"['{EXTENSION}']"], check=True)
@@ -121,6 +130,19 @@ def checks(log, app_path, screenshot=""):
         check(shell.app_window() is None, "and no window appears within 6 s", f"windows {shell.windows()}")
         status = end(app)
         check(status == 0, "SIGTERM ends it with status 0", f"status {status}")
+
+        # The extension off again: the window on a start of its own, for its "Salir".
+        subprocess.run(["gsettings", "set", "org.gnome.shell", "enabled-extensions", "[]"], check=True)
+        wait_for(lambda: not bus.name_has_owner(TrayItem.WATCHER), 3)
+        started = time.monotonic()
+        app = start(app_path, log)
+        shown = wait_for(shell.app_window, 10, 0.1)
+        elapsed = time.monotonic() - started
+        if check(shown is not None, f"with the extension off again the window appears after {elapsed:.1f} s",
+                 "not within 10 s"):
+            window = accessible_window.window_of(bus, app.pid, 3)
+            if window:
+                accessible_window.check_quit(window, app)
     finally:
         if app.poll() is None:
             app.kill()

@@ -324,11 +324,16 @@ def check_pause(tray):
 def check_quit(tray, app):
     """A check that "Salir", chosen by Event "clicked", ends the application with status 0."""
     tray.click("Salir", quits=True)
-    try:
-        status = app.wait(10)
-    except subprocess.TimeoutExpired:
-        status = None
+    status = exit_status(app, 10)
     return check(status == 0, 'choosing "Salir" ends it with status 0', f"status {status}")
+
+
+def exit_status(process, timeout):
+    """The process's exit status once it ends, within timeout seconds; else None."""
+    try:
+        return process.wait(timeout)
+    except subprocess.TimeoutExpired:
+        return None
 
 
 def owner_pid(bus, name):
