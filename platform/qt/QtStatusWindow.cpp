@@ -73,12 +73,16 @@ QWidget* widgetFor(const std::shared_ptr<QtMenuItem>& item, const std::function<
         widget = label;
     }
     const bool isLabel = qobject_cast<QLabel*>(widget) != nullptr;
-    const auto refresh = [widget, action, update, isLabel] {
+    const auto refresh = [widget, action, update, isLabel, weak = std::weak_ptr<QtMenuItem>(item)] {
         update();
         if (!isLabel) {
             widget->setEnabled(action->isEnabled());
         }
-        widget->setToolTip(action->toolTip());
+        // The item's own tool tip only: an action without one answers with its text, which a
+        // screen reader would then read twice.
+        const auto shown = weak.lock();
+        const auto toolTip = shown ? shown->toolTip() : std::nullopt;
+        widget->setToolTip(toolTip ? plainToolTip(*toolTip) : QString());
     };
     refresh();
     QObject::connect(action, &QAction::changed, widget, refresh);

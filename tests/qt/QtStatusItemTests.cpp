@@ -36,13 +36,7 @@ using testing::deleteLaterObjects;
 using testing::FakeTrayHosts;
 using TrayKind = FakeTrayHosts::TrayKind;
 using testing::processEventsUntil;
-
-// Records what the menu's delegate is told.
-struct RecordingMenuDelegate final : MenuDelegate {
-    std::vector<std::string> events;
-    void menuWillOpen(Menu&) override { events.push_back("open"); }
-    void menuDidClose(Menu&) override { events.push_back("close"); }
-};
+using testing::RecordingMenuDelegate;
 
 // What a person sees of one item of the window: its kind, text, whether it can be used, and its mark.
 std::string seen(QWidget* widget) {
@@ -160,6 +154,8 @@ TEST_F(WindowedApplication, WithoutATrayTheWindowOffersTheWholeMenu) {
                                            "menu Cómo usar",
                                            "button Salir",
                                        }));
+        // A tool tip only where the item has one: a screen reader reads a label's tool tip too.
+        EXPECT_EQ(widgetTitled(window(), "Pausar captura")->toolTip(), QString());
         // The submenus are the menu's own.
         auto* inputs = qobject_cast<QPushButton*>(widgetTitled(window(), "Entradas MIDI"));
         ASSERT_NE(inputs, nullptr);

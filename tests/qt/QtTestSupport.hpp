@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/Menu.hpp"
 #include "platform/qt/TrayHosts.hpp"
 #include "support/Files.hpp"
 
@@ -10,6 +11,8 @@
 
 #include <chrono>
 #include <ostream>
+#include <string>
+#include <vector>
 
 namespace quenlitor::testing {
 
@@ -45,6 +48,13 @@ public:
 
 private:
     TrayKind m_kind;
+};
+
+// Records what a menu's delegate is told: "open" and "close".
+struct RecordingMenuDelegate final : platform::MenuDelegate {
+    std::vector<std::string> events;
+    void menuWillOpen(platform::Menu&) override { events.push_back("open"); }
+    void menuDidClose(platform::Menu&) override { events.push_back("close"); }
 };
 
 // Deletes what Qt was told to delete later, as the event loop would.

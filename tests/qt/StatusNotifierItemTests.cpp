@@ -25,6 +25,7 @@ namespace {
 using namespace std::chrono_literals;
 using testing::FakeTrayHosts;
 using testing::processEventsUntil;
+using testing::RecordingMenuDelegate;
 using TrayKind = FakeTrayHosts::TrayKind;
 
 // An entry as a host draws it: label, enabled, checkmark, submenu entries; "---" for a separator.
@@ -71,12 +72,6 @@ int idOf(DBusMenu& exported, const std::string& label) {
     }
     return -1;
 }
-
-struct RecordingMenuDelegate final : MenuDelegate {
-    std::vector<std::string> events;
-    void menuWillOpen(Menu&) override { events.push_back("open"); }
-    void menuDidClose(Menu&) override { events.push_back("close"); }
-};
 
 // A menu like the application's: a name line, a checkable command, a submenu, texts with the
 // characters menus treat specially, a disabled command; every chosen command is recorded.
