@@ -21,6 +21,35 @@ xcb_window_t rootWindow(xcb_connection_t* connection) {
     return xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
 }
 
+// The X server's time now, which window managers want with a request for the focus (Mutter
+// calls a request without one buggy). A property changed on a window of a connection of its own
+// is announced with the time; Qt's connection would hand the announcement to Qt's event loop.
+xcb_timestamp_t serverTime() {
+    xcb_connection_t* own = xcb_connect(nullptr, nullptr);
+    xcb_timestamp_t time = XCB_CURRENT_TIME;
+    if (xcb_connection_has_error(own) == 0) {
+        const xcb_window_t window = xcb_generate_id(own);
+        const std::uint32_t events = XCB_EVENT_MASK_PROPERTY_CHANGE;
+        xcb_create_window(own, XCB_COPY_FROM_PARENT, window, rootWindow(own), 0, 0, 1, 1, 0,
+                          XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, XCB_CW_EVENT_MASK, &events);
+        xcb_change_property(own, XCB_PROP_MODE_APPEND, window, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8, 0, nullptr);
+        xcb_flush(own);
+        // Null once the connection fails: the server is gone, and so is the need for a time.
+        while (xcb_generic_event_t* event = xcb_wait_for_event(own)) {
+            const bool announced = (event->response_type & 0x7f) == XCB_PROPERTY_NOTIFY;
+            if (announced) {
+                time = reinterpret_cast<const xcb_property_notify_event_t*>(event)->time;
+            }
+            std::free(event);
+            if (announced) {
+                break;
+            }
+        }
+    }
+    xcb_disconnect(own);
+    return time;
+}
+
 } // namespace
 
 void* connection() { return qtConnection(); }
@@ -56,7 +85,7 @@ void activate(std::uintptr_t window) {
         message.window = target;
         message.type = atom("_NET_ACTIVE_WINDOW");
         message.data.data32[0] = 2;
-        message.data.data32[1] = XCB_CURRENT_TIME;
+        message.data.data32[1] = serverTime();
         xcb_send_event(connection, 0, root, XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
                        reinterpret_cast<const char*>(&message));
     } else {
