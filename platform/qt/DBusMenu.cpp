@@ -140,14 +140,7 @@ bool DBusMenu::AboutToShow(int id) {
         refuse(QStringLiteral("No hay ninguna entrada %1 en el menú.").arg(id));
         return false;
     }
-    if (id != 0) {
-        return false;
-    }
-    // The application rebuilds the menu as it opens; the host hears of it before it reads it.
-    const uint before = m_revision;
-    opened();
-    sendChanges();
-    return m_revision != before;
+    return id == 0 && openedByHost();
 }
 
 QList<int> DBusMenu::AboutToShowGroup(const QList<int>& ids, QList<int>& idErrors) {
@@ -155,13 +148,8 @@ QList<int> DBusMenu::AboutToShowGroup(const QList<int>& ids, QList<int>& idError
     for (const int id : ids) {
         if (!known(id)) {
             idErrors.append(id);
-        } else if (id == 0) {
-            const uint before = m_revision;
-            opened();
-            sendChanges();
-            if (m_revision != before) {
-                updatesNeeded.append(id);
-            }
+        } else if (id == 0 && openedByHost()) {
+            updatesNeeded.append(id);
         }
     }
     return updatesNeeded;
@@ -236,6 +224,15 @@ void DBusMenu::opened() {
     }
     m_open = true;
     Q_EMIT m_menu->aboutToShow();
+}
+
+// The application rebuilds the menu as it opens; the host hears of it before it reads it. True
+// when the menu changed.
+bool DBusMenu::openedByHost() {
+    const uint before = m_revision;
+    opened();
+    sendChanges();
+    return m_revision != before;
 }
 
 void DBusMenu::closed() {

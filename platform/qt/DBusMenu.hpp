@@ -74,6 +74,7 @@ private:
     bool known(int id) const { return id == 0 ? m_menu != nullptr : actionOf(id) != nullptr; }
     void follow(QMenu* menu);
     void opened();
+    bool openedByHost();
     void closed();
     bool handle(int id, const QString& eventId);
     void changeLater();

@@ -72,7 +72,7 @@ def main():
             got = dc.read_clipboard()
             check(got == token, f"xclip, an X11 client, reads {token}", f"got {got!r}")
             write.wait(20)
-        # Mutter keeps the text once its X11 owner has gone, as the table says.
+        # Mutter keeps the text once its X11 owner has gone.
         got = mutter_clipboard(session)
         check(got == token, "Mutter keeps the text after the writer exits", f"got {got!r}")
         session.Stop()

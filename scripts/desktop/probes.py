@@ -387,9 +387,9 @@ def desktop_check(tag):
     """desktop-check.py as a module (its name is no module name), its lines tagged TAG: the
     Wayland, X11-bridge and GNOME clipboard checks build on its tray, keyboard and clipboard probes."""
     global TAG
-    spec = importlib.util.spec_from_file_location("desktop_check",
-                                                  os.path.join(os.path.dirname(__file__), "desktop-check.py"))
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    found = importlib.util.spec_from_file_location("desktop_check",
+                                                   os.path.join(os.path.dirname(__file__), "desktop-check.py"))
+    module = importlib.util.module_from_spec(found)
+    found.loader.exec_module(module)
     TAG = tag
     return module

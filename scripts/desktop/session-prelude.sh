@@ -1,7 +1,7 @@
 # Sourced by the session scripts of this folder, with `tag` and `dir` set: what each of them
 # starts goes into `pids` and is ended, by process id, when the script exits, the session bus
 # included; `fail` prints the FAIL and DONE lines with the tail of every log under DIR and exits;
-# `ms` is the time in milliseconds. What the session's programs started in turn (services the bus
+# `ms` is the time in milliseconds; `wait_for_watcher HOST` waits for HOST's StatusNotifierWatcher. What the session's programs started in turn (services the bus
 # started, daemons that left their parent) is found by its environment, which names the session's
 # runtime folder DIR/runtime, and ended with them.
 pids=()
@@ -42,3 +42,19 @@ fail() {
   exit 1
 }
 ms() { echo $(($(date +%s%N) / 1000000)); }
+
+# Waits up to 120 s for a StatusNotifierWatcher on the session bus, provided by HOST (its name in
+# the lines), and prints how long it took; fails otherwise.
+wait_for_watcher() {
+  local host=$1 started
+  started=$(ms)
+  for _ in $(seq 1200); do
+    if gdbus call --session -d org.freedesktop.DBus -o /org/freedesktop/DBus -m org.freedesktop.DBus.NameHasOwner \
+      org.kde.StatusNotifierWatcher 2>/dev/null | grep -q true; then
+      echo "$tag FIGURE $host's StatusNotifierWatcher ready after $(($(ms) - started)) ms"
+      return 0
+    fi
+    sleep 0.1
+  done
+  fail "$host did not provide a StatusNotifierWatcher within 120 s"
+}

@@ -55,17 +55,7 @@ if [[ ${QUENLITOR_TRAY_HOST:-} == trayer ]]; then
 fi
 xfce4-panel --disable-wm-check >"$dir/panel.log" 2>&1 &
 pids+=($!)
-watcher=
-for _ in $(seq 1200); do
-  if gdbus call --session -d org.freedesktop.DBus -o /org/freedesktop/DBus -m org.freedesktop.DBus.NameHasOwner \
-    org.kde.StatusNotifierWatcher 2>/dev/null | grep -q true; then
-    watcher=1
-    break
-  fi
-  sleep 0.1
-done
-[[ -n $watcher ]] || fail "xfce4-panel did not provide a StatusNotifierWatcher within 120 s"
-echo "$tag FIGURE xfce4-panel's StatusNotifierWatcher ready after $(($(ms) - started)) ms"
+wait_for_watcher xfce4-panel
 
 check=desktop-check.py
 [[ $1 == *.py ]] && { check=$1; shift; }

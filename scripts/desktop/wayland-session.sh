@@ -50,18 +50,7 @@ export WAYLAND_DISPLAY DISPLAY XDG_SESSION_TYPE=wayland
 echo "$tag FIGURE $(sway --version) ready after $(($(ms) - started)) ms"
 
 # swaybar is the tray: its StatusNotifierWatcher on the session bus.
-started=$(ms)
-watcher=
-for _ in $(seq 1200); do
-  if gdbus call --session -d org.freedesktop.DBus -o /org/freedesktop/DBus -m org.freedesktop.DBus.NameHasOwner \
-    org.kde.StatusNotifierWatcher 2>/dev/null | grep -q true; then
-    watcher=1
-    break
-  fi
-  sleep 0.1
-done
-[[ -n $watcher ]] || fail "swaybar did not provide a StatusNotifierWatcher within 120 s"
-echo "$tag FIGURE swaybar's StatusNotifierWatcher ready after $(($(ms) - started)) ms"
+wait_for_watcher swaybar
 
 check=wayland-check.py
 [[ ${1:-} == *.py ]] && { check=$1; shift; }
