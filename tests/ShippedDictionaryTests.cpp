@@ -77,13 +77,15 @@ TEST(ShippedDictionary, EveryEntryNamesItsOwnRootPositionVoicing) {
     }
 }
 
-// What a musician writes for each inversion of the triads and seventh chords, relative to the
+// What a musician writes for each inversion of the everyday chords, relative to the
 // chord's root: the chord whose root lies `rootOffset` above it, with that name, and "/" and the
 // bass when `withBass`. Symmetric chords are named after their bass; a sus triad with another
 // of its notes in the bass is named from the bass, as the other sus triad or as a 7sus4 without
 // fifth (D G C is D7sus4); minor sevenths and half-diminished sevenths read as the sixth chord
-// of their third once the root is not in the bass (C6 for E G A C, as for A C E G over C), and
-// 7sus4 chords as the minor eleventh of their fifth (Gm11 for G Bb C F, the same four notes).
+// of their third once the root is not in the bass (C6 for E G A C, as for A C E G over C),
+// 7sus4 chords as the minor eleventh of their fifth (Gm11 for G Bb C F, the same four notes), and
+// a major eleventh with its fifth as the thirteenth of that fifth (G13 for E F G B C). Elevenths
+// and six-nines leave out the ninth or the fifth, as guitarists and pianists do.
 struct Inversion {
     int rootOffset;
     std::string_view name;
@@ -96,7 +98,7 @@ struct Quality {
     std::vector<Inversion> byBass; // one per interval, in the order of `intervals`
 };
 
-TEST(ShippedDictionary, InversionsOfTriadsAndSeventhsReadAsMusiciansWriteThem) {
+TEST(ShippedDictionary, InversionsReadAsMusiciansWriteThem) {
     const Quality qualities[] = {
         {"major", {0, 4, 7}, {{0, "", false}, {0, "", true}, {0, "", true}}},
         {"minor", {0, 3, 7}, {{0, "m", false}, {0, "m", true}, {0, "m", true}}},
@@ -129,6 +131,22 @@ TEST(ShippedDictionary, InversionsOfTriadsAndSeventhsReadAsMusiciansWriteThem) {
         {"seventh suspended fourth",
          {0, 5, 7, 10},
          {{0, "7sus4", false}, {7, "m11", false}, {7, "m11", false}, {7, "m11", false}}},
+        {"six-nine without fifth",
+         {0, 2, 4, 9},
+         {{0, "6/9", false}, {0, "6/9", false}, {0, "6/9", false}, {9, "m(add11)", false}}},
+        {"major eleventh without ninth",
+         {0, 4, 5, 7, 11},
+         {{0, "Δ11", false}, {7, "13", false}, {7, "13", false}, {7, "13", false}, {7, "13", false}}},
+        {"major eleventh without ninth or fifth",
+         {0, 4, 5, 11},
+         {{0, "Δ11", false}, {0, "Δ11", false}, {0, "Δ11", false}, {0, "Δ11", false}}},
+        {"minor-major eleventh without ninth",
+         {0, 3, 5, 7, 11},
+         {{0, "m(Δ11)", false}, {0, "m(Δ11)", false}, {0, "m(Δ11)", false}, {0, "m(Δ11)", false},
+          {0, "m(Δ11)", false}}},
+        {"minor-major eleventh without ninth or fifth",
+         {0, 3, 5, 11},
+         {{0, "m(Δ11)", false}, {0, "m(Δ11)", false}, {0, "m(Δ11)", false}, {0, "m(Δ11)", false}}},
     };
     for (const Quality& quality : qualities) {
         SCOPED_TRACE(quality.what);
