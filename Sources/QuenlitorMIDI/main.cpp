@@ -11,12 +11,15 @@
 namespace {
 
 constexpr const char* help =
-    "Uso: quenlitor-midi-texto [--help | --version]\n"
+    "Uso: quenlitor-midi-texto [--autostart | --help | --version]\n"
     "\n"
     "Escucha todos los teclados MIDI del equipo desde la bandeja del sistema. Al soltar la\n"
     "última tecla de un gesto copia al portapapeles el token de las notas tocadas, con su\n"
     "cifrado entre comillas cuando lo reconoce, listo para pegar con Ctrl+V y ver con la\n"
     "fuente Quenlitor Keyboard. Todo se maneja desde el menú de su icono.\n"
+    "\n"
+    "Donde no hay bandeja del sistema abre una ventana con el mismo menú. Con --autostart\n"
+    "(la entrada de inicio automático de la sesión) espera antes 5 s a que el panel arranque.\n"
     "\n"
     "Los ajustes se guardan en $XDG_CONFIG_HOME/quenlitor-midi-texto/ajustes.json.\n";
 
@@ -25,8 +28,10 @@ constexpr const char* help =
 int main(int argc, char** argv) {
     using namespace quenlitor;
 
+    bool withSession = false;
     if (argc > 1) {
         const std::string_view option = argv[1];
+        withSession = option == "--autostart";
         if (option == "--help" || option == "-h") {
             std::fputs(help, stdout);
             return 0;
@@ -38,7 +43,7 @@ int main(int argc, char** argv) {
     }
 
     platform::Desktop desktop =
-        platform::qt::makeQtDesktop(argc, argv, std::make_shared<platform::alsa::ALSAMIDIPlatform>());
+        platform::qt::makeQtDesktop(argc, argv, std::make_shared<platform::alsa::ALSAMIDIPlatform>(), withSession);
     const auto delegate = std::make_shared<AppDelegate>(desktop);
     desktop.application->setDelegate(delegate);
     return desktop.application->run();

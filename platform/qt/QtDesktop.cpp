@@ -12,6 +12,7 @@
 #include "platform/wayland/DataControlClipboard.hpp"
 #endif
 
+#include <chrono>
 #include <cstdlib>
 #include <utility>
 
@@ -36,9 +37,13 @@ std::shared_ptr<Clipboard> makeClipboard() {
 
 } // namespace
 
-Desktop makeQtDesktop(int& argc, char** argv, std::shared_ptr<MIDIPlatform> midi) {
+Desktop makeQtDesktop(int& argc, char** argv, std::shared_ptr<MIDIPlatform> midi, bool withSession) {
+    QtStatusItem::Patience patience;
+    if (withSession) {
+        patience.atStart = std::chrono::seconds(5);
+    }
     // The application first: every other Qt object needs it.
-    auto application = std::make_shared<QtApplication>(argc, argv);
+    auto application = std::make_shared<QtApplication>(argc, argv, QtApplication::TrayHostsMaker{}, patience);
     auto runningInstances = std::make_shared<QtRunningInstances>();
     runningInstances->onActivated = [weak = std::weak_ptr<QtApplication>(application)] {
         if (const auto shown = weak.lock()) {

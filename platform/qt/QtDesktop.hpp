@@ -14,9 +14,12 @@ namespace quenlitor::platform::qt {
 // clipboard, the settings in $XDG_CONFIG_HOME/quenlitor-midi-texto/ajustes.json, the resources
 // looked up beside the executable and in the XDG data directories, the single-instance lock in
 // $XDG_RUNTIME_DIR (a later start asks the running copy to show its window) and the main queue.
-// `midi` is passed through as the MIDI platform. `argc` and `argv` must live as long as the
+// `midi` is passed through as the MIDI platform. `withSession`: started by the session with the
+// desktop's panels, which may come up after the application, so a tray is waited for 5 s before
+// the window shows; started by a person, the window shows within half a second where no tray
+// is. `argc` and `argv` must live as long as the
 // result. Keep the result, and whatever holds its parts, local to the entry point: the
 // application object must be the last part released, before the process' static objects go.
-Desktop makeQtDesktop(int& argc, char** argv, std::shared_ptr<MIDIPlatform> midi = nullptr);
+Desktop makeQtDesktop(int& argc, char** argv, std::shared_ptr<MIDIPlatform> midi = nullptr, bool withSession = false);
 
 } // namespace quenlitor::platform::qt

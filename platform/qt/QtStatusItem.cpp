@@ -13,6 +13,8 @@
 #include <QScreen>
 #include <QSvgRenderer>
 
+#include <algorithm>
+#include <chrono>
 #include <utility>
 
 namespace quenlitor::platform::qt {
@@ -114,7 +116,7 @@ std::shared_ptr<QtStatusItem> QtStatusItem::create(std::shared_ptr<TrayHosts> ho
     const std::weak_ptr<QtStatusItem> weak = item;
     item->m_hosts->onChange = [weak] {
         if (const auto self = weak.lock()) {
-            self->followHosts();
+            self->carryOut(self->m_placement.traysChanged(self->m_hosts->kind(), StatusPlacement::Clock::now()));
         }
     };
     item->m_button->onChange = [weak](QtStatusButton::Change change) {
@@ -123,18 +125,18 @@ std::shared_ptr<QtStatusItem> QtStatusItem::create(std::shared_ptr<TrayHosts> ho
         }
     };
     QObject::connect(item->m_wait.get(), &QTimer::timeout, item->m_wait.get(), [weak] {
-        if (const auto self = weak.lock(); self && !self->m_hosts->available()) {
-            self->showWindow();
+        if (const auto self = weak.lock()) {
+            self->carryOut(self->m_placement.deadlinePassed());
         }
     });
-    item->followHosts();
+    item->carryOut(item->m_placement.start(item->m_hosts->kind(), StatusPlacement::Clock::now()));
     return item;
 }
 
 QtStatusItem::QtStatusItem(std::shared_ptr<TrayHosts> hosts, Patience patience)
-    : m_hosts(std::move(hosts)), m_patience(patience), m_wait(new QTimer) {
+    : m_hosts(std::move(hosts)), m_placement(patience), m_wait(new QTimer) {
     m_wait->setSingleShot(true);
-    // A coarse timer may fire 5 % early: the window would come before the tray had its 5 s.
+    // A coarse timer may fire 5 % early: the window would come before the tray had its time.
     m_wait->setTimerType(Qt::PreciseTimer);
 }
 
@@ -145,6 +147,8 @@ QtStatusItem::~QtStatusItem() {
     if (QCoreApplication::instance() != nullptr) {
         if (m_statusNotifier) {
             m_statusNotifier->onMenuRequested = nullptr;
+            m_statusNotifier->onRead = nullptr;
+            m_statusNotifier->onRefused = nullptr;
             m_statusNotifier->hide();
         }
         if (m_tray) {
@@ -157,66 +161,72 @@ QtStatusItem::~QtStatusItem() {
     }
 }
 
-void QtStatusItem::followHosts() {
-    if (const TrayKind kind = m_hosts->kind(); kind != TrayKind::none) {
-        m_wait->stop();
-        showInTray(kind);
-        return;
-    }
-    if (m_shown == Shown::window || m_wait->isActive()) {
-        return;
-    }
-    // The item stays registered meanwhile, for a tray that restarts to find it.
-    m_wait->start(m_shown == Shown::nothing ? m_patience.atStart : m_patience.afterLoss);
-}
-
 void QtStatusItem::activate() {
-    if (m_shown == Shown::tray) {
-        return;
+    carryOut(m_placement.activated());
+    // Shown already, it is raised and focused again.
+    if (m_shown == Shown::window) {
+        m_window->present();
     }
-    m_wait->stop();
-    showWindow();
 }
 
-void QtStatusItem::showInTray(TrayKind kind) {
-    if (m_shown == Shown::tray && m_trayKind == kind) {
+// Makes the desktop show what `state` says: the item on the bus or not, the XEmbed icon, the
+// window, and the timer for the wait that runs.
+void QtStatusItem::carryOut(const StatusPlacement::State& state) {
+    if (state.offered && !offerStatusNotifier()) {
+        carryOut(m_placement.refused());
         return;
     }
-    if (kind == TrayKind::statusNotifier) {
-        showStatusNotifier();
-    } else {
+    if (!state.offered && m_statusNotifier) {
+        m_statusNotifier->hide();
+    }
+    if (state.shown == Shown::xembed) {
         showXEmbedIcon();
-    }
-    if (m_window) {
-        m_window->hide();
-    }
-    m_shown = Shown::tray;
-    m_trayKind = kind;
-}
-
-void QtStatusItem::showStatusNotifier() {
-    if (m_tray) {
+    } else if (m_tray) {
         m_tray->hide();
     }
+    const Shown before = std::exchange(m_shown, state.shown);
+    if (state.shown == Shown::window && before != Shown::window) {
+        presentWindow();
+    } else if (state.shown != Shown::window && m_window) {
+        m_window->hide();
+    }
+    if (state.deadline) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(*state.deadline - StatusPlacement::Clock::now());
+        m_wait->start(std::max(left, std::chrono::milliseconds::zero()));
+    } else {
+        m_wait->stop();
+    }
+}
+
+// The item on the bus for StatusNotifierItem hosts; false when the bus cannot be reached.
+bool QtStatusItem::offerStatusNotifier() {
     if (!m_statusNotifier) {
         m_statusNotifier.reset(new StatusNotifierItem(QStringLiteral("quenlitor-midi-texto")));
         m_statusNotifier->setTitle(m_button->accessibleName());
         m_statusNotifier->setIcon(m_button->icon());
         m_statusNotifier->setToolTip(m_button->toolTip());
-        m_statusNotifier->onMenuRequested = [weak = weak_from_this()](QPoint at) {
+        const std::weak_ptr<QtStatusItem> weak = weak_from_this();
+        m_statusNotifier->onMenuRequested = [weak](QPoint at) {
             if (const auto self = weak.lock()) {
                 self->popUpMenu(at);
             }
         };
+        m_statusNotifier->onRead = [weak] {
+            if (const auto self = weak.lock()) {
+                self->carryOut(self->m_placement.read());
+            }
+        };
+        m_statusNotifier->onRefused = [weak] {
+            if (const auto self = weak.lock()) {
+                self->carryOut(self->m_placement.refused());
+            }
+        };
         attachMenu();
     }
-    m_statusNotifier->show();
+    return m_statusNotifier->show();
 }
 
 void QtStatusItem::showXEmbedIcon() {
-    if (m_statusNotifier) {
-        m_statusNotifier->hide();
-    }
     if (!m_tray) {
         m_tray.reset(new QSystemTrayIcon);
         m_tray->setIcon(m_button->icon());
@@ -233,7 +243,7 @@ void QtStatusItem::showXEmbedIcon() {
     m_tray->show();
 }
 
-void QtStatusItem::showWindow() {
+void QtStatusItem::presentWindow() {
     if (!m_window) {
         m_window.reset(new QtStatusWindow);
         m_window->setTitle(m_button->accessibleName());
@@ -245,14 +255,6 @@ void QtStatusItem::showWindow() {
             }
         };
     }
-    if (m_statusNotifier) {
-        m_statusNotifier->hide();
-    }
-    if (m_tray) {
-        m_tray->hide();
-    }
-    m_shown = Shown::window;
-    m_trayKind = TrayKind::none;
     m_window->present();
 }
 

@@ -2,6 +2,7 @@
 
 #include "QtOwnership.hpp"
 #include "StatusNotifierItem.hpp"
+#include "StatusPlacement.hpp"
 #include "TrayHosts.hpp"
 #include "platform/Application.hpp"
 
@@ -69,17 +70,12 @@ private:
     QIcon m_dimmedIcon;
 };
 
-// The application's status item, in the tray while the desktop has one and in a window
-// (QtStatusWindow) while it has none; the application sees one item and one menu throughout.
+// The application's status item, in the tray while the desktop has one that shows it and in a
+// window (QtStatusWindow) while it has none; the application sees one item and one menu
+// throughout. Where it goes, and when, is StatusPlacement's to decide; this carries it out.
 //
-// - At start, with a tray there, the item goes into it at once; without one it waits up to
-//   `atStart` for a tray to appear (one that starts with the session after the application), then
-//   opens the window.
-// - A tray that appears later takes the item from the window.
-// - A tray that goes away (a panel that crashes or restarts) is given `afterLoss` to come back,
-//   keeping the item registered for it; then the window opens.
-// - activate() (another start of the application) shows the window at once where there is no tray
-//   yet, and raises and focuses it where it is the item; in a tray it does nothing.
+// activate() (another start of the application) shows the window unless a tray shows the item,
+// and raises and focuses it where it is the item.
 //
 // In a StatusNotifierItem host the item is the application's own (StatusNotifierItem): the host
 // draws the menu itself, or asks for it with the icon's position, where it then opens. In an
@@ -87,11 +83,8 @@ private:
 // decides once per process which kind its tray icons are, so it only ever makes XEmbed icons here.
 class QtStatusItem final : public StatusItem, public std::enable_shared_from_this<QtStatusItem> {
 public:
-    struct Patience {
-        std::chrono::milliseconds atStart{5000};
-        std::chrono::milliseconds afterLoss{5000};
-    };
-    enum class Shown { nothing, tray, window };
+    using Patience = StatusPlacement::Patience;
+    using Shown = StatusPlacement::Shown;
 
     // Follows `hosts` from now on. Needs the application object.
     static std::shared_ptr<QtStatusItem> create(std::shared_ptr<TrayHosts> hosts, Patience patience);
@@ -108,7 +101,8 @@ public:
     // Called when the user closes the window, which quits the application as its menu's quit does.
     std::function<void()> onCloseRequested;
 
-    Shown shown() const { return m_shown; }
+    Shown shown() const { return m_placement.state().shown; }
+    bool inTray() const { return m_placement.inTray(); }
     const std::shared_ptr<QtStatusButton>& qtButton() const { return m_button; }
     const std::shared_ptr<Menu>& menu() const { return m_menu; }
     // The item of StatusNotifierItem hosts and the XEmbed tray icon, once such a tray was there;
@@ -119,21 +113,19 @@ public:
 
 private:
     QtStatusItem(std::shared_ptr<TrayHosts> hosts, Patience patience);
-    void followHosts();
-    void showInTray(TrayKind kind);
-    void showStatusNotifier();
+    void carryOut(const StatusPlacement::State& state);
+    bool offerStatusNotifier();
     void showXEmbedIcon();
-    void showWindow();
+    void presentWindow();
     void attachMenu();
     void popUpMenu(QPoint at);
     void buttonChanged(QtStatusButton::Change change);
 
     std::shared_ptr<TrayHosts> m_hosts;
-    Patience m_patience;
+    StatusPlacement m_placement;
     std::shared_ptr<QtStatusButton> m_button = std::make_shared<QtStatusButton>();
     std::shared_ptr<Menu> m_menu;
     Shown m_shown = Shown::nothing;
-    TrayKind m_trayKind = TrayKind::none;
     QtOwned<QTimer> m_wait;
     QtOwned<StatusNotifierItem> m_statusNotifier;
     QtOwned<QSystemTrayIcon> m_tray;

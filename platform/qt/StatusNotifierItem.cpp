@@ -4,8 +4,12 @@
 #include <QCursor>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QDBusError>
 #include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
 #include <QDBusServiceWatcher>
+#include <QPointer>
 
 #include <atomic>
 #include <utility>
@@ -17,6 +21,9 @@ namespace {
 const QString itemPath = QStringLiteral("/StatusNotifierItem");
 const QString menuObjectPath = QStringLiteral("/MenuBar");
 const QString watcherService = QStringLiteral("org.kde.StatusNotifierWatcher");
+// A watcher that has not answered by then never will; the wait for a host to read the item is
+// what brings the window meanwhile.
+constexpr int registrationTimeout = 10000;
 
 // Each showing gets a bus name of its own: a host still dropping the previous one never takes
 // the new one for it.
@@ -58,10 +65,31 @@ void StatusNotifierItem::setToolTip(const QString& toolTip) {
 // The text alone, as the title: hosts show the title in bold and a text under it, and the
 // application's name is already the item's title.
 DBusToolTip StatusNotifierItem::toolTip() const {
-    return DBusToolTip{.iconName = {}, .images = {}, .title = m_toolTip, .text = {}};
+    return read(DBusToolTip{.iconName = {}, .images = {}, .title = m_toolTip, .text = {}});
 }
 
-QDBusObjectPath StatusNotifierItem::menuPath() const { return QDBusObjectPath(menuObjectPath); }
+QDBusObjectPath StatusNotifierItem::menuPath() const { return read(QDBusObjectPath(menuObjectPath)); }
+
+// QtDBus reads the properties while it answers the host: the item's owner hears of it afterwards,
+// once for all the properties of one answer.
+void StatusNotifierItem::noteRead() const {
+    if (m_readPending) {
+        return;
+    }
+    m_readPending = true;
+    QMetaObject::invokeMethod(
+        const_cast<StatusNotifierItem*>(this),
+        [self = QPointer(const_cast<StatusNotifierItem*>(this))] {
+            if (self == nullptr) {
+                return;
+            }
+            self->m_readPending = false;
+            if (self->isVisible() && self->onRead) {
+                self->onRead();
+            }
+        },
+        Qt::QueuedConnection);
+}
 
 bool StatusNotifierItem::show() {
     if (isVisible()) {
@@ -72,22 +100,44 @@ bool StatusNotifierItem::show() {
     QDBusConnection bus = m_busAddress.isEmpty()
                               ? QDBusConnection::connectToBus(QDBusConnection::SessionBus, connectionName)
                               : QDBusConnection::connectToBus(m_busAddress, connectionName);
-    const QString serviceName =
-        QStringLiteral("org.kde.StatusNotifierItem-%1-%2").arg(QCoreApplication::applicationPid()).arg(showing);
     const auto exported = QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals |
                           QDBusConnection::ExportAllProperties;
+    // The objects first: KDE's watcher looks for the item as soon as it hears the name.
     if (!bus.isConnected() || !bus.registerObject(itemPath, this, exported) ||
-        !bus.registerObject(menuObjectPath, m_menu, exported) || !bus.registerService(serviceName)) {
+        !bus.registerObject(menuObjectPath, m_menu, exported)) {
         QDBusConnection::disconnectFromBus(connectionName);
         return false;
     }
     m_connectionName = connectionName;
-    m_serviceName = serviceName;
+    m_serviceName =
+        QStringLiteral("org.kde.StatusNotifierItem-%1-%2").arg(QCoreApplication::applicationPid()).arg(showing);
+    QDBusMessage request = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("/org/freedesktop/DBus"),
+        QStringLiteral("org.freedesktop.DBus"), QStringLiteral("RequestName"));
+    // 4: do not queue; the name is this showing's alone, so anything but "primary owner" is a refusal.
+    request << m_serviceName << 4u;
+    auto* pending = new QDBusPendingCallWatcher(bus.asyncCall(request), this);
+    connect(pending, &QDBusPendingCallWatcher::finished, this, [this, connectionName](QDBusPendingCallWatcher* answer) {
+        answer->deleteLater();
+        if (connectionName != m_connectionName) {
+            return;
+        }
+        const QDBusPendingReply<uint> reply = *answer;
+        nameAnswered(!reply.isError() && reply.value() == 1);
+    });
+    return true;
+}
+
+void StatusNotifierItem::nameAnswered(bool owned) {
+    if (!owned) {
+        refused();
+        return;
+    }
     // A panel that restarts brings its watcher back, which knows nothing of the item.
-    m_watcher = new QDBusServiceWatcher(watcherService, bus, QDBusServiceWatcher::WatchForRegistration, this);
+    m_watcher = new QDBusServiceWatcher(watcherService, QDBusConnection(m_connectionName),
+                                        QDBusServiceWatcher::WatchForRegistration, this);
     connect(m_watcher, &QDBusServiceWatcher::serviceRegistered, this, [this] { registerWithWatcher(); });
     registerWithWatcher();
-    return true;
 }
 
 void StatusNotifierItem::hide() {
@@ -106,9 +156,26 @@ void StatusNotifierItem::registerWithWatcher() {
         watcherService, QStringLiteral("/StatusNotifierWatcher"), watcherService,
         QStringLiteral("RegisterStatusNotifierItem"));
     registration << m_serviceName;
-    // Nobody waits for the answer: a watcher that refuses or never answers leaves no host to show
-    // the item, which the application learns from the hosts themselves.
-    QDBusConnection(m_connectionName).call(registration, QDBus::NoBlock);
+    auto* pending = new QDBusPendingCallWatcher(
+        QDBusConnection(m_connectionName).asyncCall(registration, registrationTimeout), this);
+    connect(pending, &QDBusPendingCallWatcher::finished, this,
+            [this, connection = m_connectionName](QDBusPendingCallWatcher* answer) {
+                answer->deleteLater();
+                const QDBusError::ErrorType error = answer->error().type();
+                // No watcher, or a silent one, is for the wait for a host to settle.
+                const bool refusal = answer->isError() && error != QDBusError::ServiceUnknown &&
+                                     error != QDBusError::NoReply && error != QDBusError::Timeout &&
+                                     error != QDBusError::TimedOut && error != QDBusError::Disconnected;
+                if (connection == m_connectionName && refusal) {
+                    refused();
+                }
+            });
+}
+
+void StatusNotifierItem::refused() {
+    if (onRefused) {
+        onRefused();
+    }
 }
 
 void StatusNotifierItem::Activate(int x, int y) { requestMenu(x, y); }

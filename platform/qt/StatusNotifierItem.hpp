@@ -25,6 +25,10 @@ namespace quenlitor::platform::qt {
 // call Activate or ContextMenu with the position of the icon, where the application shows it.
 // Qt's own item drops that position and opens the menu under the mouse pointer, which on XWayland
 // is wherever the pointer last was over an X11 window.
+//
+// Nothing here waits for another process: the bus name and the registration are asked for
+// asynchronously, and what the bus and the watcher answer, and every read of the item's
+// properties by a host, is told through the callbacks.
 class StatusNotifierItem final : public QObject {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierItem")
@@ -57,7 +61,8 @@ public:
     void setMenu(QMenu* menu) { m_menu->setMenu(menu); }
     DBusMenu& dbusMenu() const { return *m_menu; }
 
-    // Puts the item on the session bus and registers it; false where the bus cannot be reached.
+    // Puts the item on the session bus, then asks for its name and registers it; false where the
+    // bus cannot be reached. A refusal later is told through onRefused.
     bool show();
     // Takes the item off the bus: hosts drop it at once.
     void hide();
@@ -68,17 +73,24 @@ public:
     // Called when a host asks for the menu, with the position of the icon on the screen (the
     // pointer's when the host does not say).
     std::function<void(QPoint)> onMenuRequested;
+    // Called when the bus refuses the item's name or the watcher answers its registration with an
+    // error; a watcher that leaves or stays silent is not a refusal.
+    std::function<void()> onRefused;
+    // Called once the events waiting have run after a host read any of the item's properties:
+    // the proof that a host shows it, which a watcher's answer is not.
+    std::function<void()> onRead;
 
-    QString category() const { return QStringLiteral("ApplicationStatus"); }
-    QString id() const { return m_id; }
-    QString title() const { return m_title; }
-    QString status() const { return QStringLiteral("Active"); }
-    int windowId() const { return 0; }
-    QString noName() const { return {}; }
-    DBusImages noImages() const { return {}; }
-    DBusImages iconPixmap() const { return m_icon; }
+    // The properties as hosts read them: each read is noted.
+    QString category() const { return read(QStringLiteral("ApplicationStatus")); }
+    QString id() const { return read(m_id); }
+    QString title() const { return read(m_title); }
+    QString status() const { return read(QStringLiteral("Active")); }
+    int windowId() const { return read(0); }
+    QString noName() const { return read(QString()); }
+    DBusImages noImages() const { return read(DBusImages()); }
+    DBusImages iconPixmap() const { return read(m_icon); }
     DBusToolTip toolTip() const;
-    bool itemIsMenu() const { return true; }
+    bool itemIsMenu() const { return read(true); }
     QDBusObjectPath menuPath() const;
 
 public Q_SLOTS:
@@ -96,8 +108,16 @@ Q_SIGNALS:
     void NewStatus(const QString& status);
 
 private:
+    void nameAnswered(bool owned);
     void registerWithWatcher();
     void requestMenu(int x, int y);
+    template <typename Value>
+    Value read(Value value) const {
+        noteRead();
+        return value;
+    }
+    void noteRead() const;
+    void refused();
 
     QString m_id;
     QString m_busAddress;
@@ -108,6 +128,8 @@ private:
     QString m_connectionName;
     QString m_serviceName;
     QDBusServiceWatcher* m_watcher = nullptr;
+    // A read already waits to be told: a host reading every property is one read.
+    mutable bool m_readPending = false;
 };
 
 } // namespace quenlitor::platform::qt

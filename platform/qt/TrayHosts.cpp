@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QDBusConnection>
+#include <QDBusError>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
@@ -21,6 +22,8 @@ namespace {
 const QString watcherService = QStringLiteral("org.kde.StatusNotifierWatcher");
 const QString watcherPath = QStringLiteral("/StatusNotifierWatcher");
 const QString watcherInterface = QStringLiteral("org.kde.StatusNotifierWatcher");
+// Real watchers answer within milliseconds; one that takes longer is stuck.
+constexpr int watcherPatience = 1000;
 
 } // namespace
 
@@ -71,25 +74,27 @@ void SessionTrayHosts::askWatcher() {
                                                            QStringLiteral("Get"));
     question << watcherInterface << QStringLiteral("IsStatusNotifierHostRegistered");
     const std::uint64_t asked = ++m_question;
-    auto* pending = new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(question, 5000), this);
+    auto* pending = new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(question, watcherPatience), this);
     connect(pending, &QDBusPendingCallWatcher::finished, this, [this, asked](QDBusPendingCallWatcher* answered) {
         answered->deleteLater();
         if (asked != m_question) {
             return;
         }
         const QDBusPendingReply<QDBusVariant> reply = *answered;
-        // No watcher, or one that cannot tell, is no host.
-        setStatusNotifierHost(!reply.isError() && reply.value().variant().toBool());
+        const QDBusError::ErrorType error = reply.error().type();
+        // No watcher, or one that cannot tell, is no host; one that stays silent is not an answer.
+        const bool silent = error == QDBusError::NoReply || error == QDBusError::Timeout || error == QDBusError::TimedOut;
+        setStatusNotifierHost(!reply.isError() && reply.value().variant().toBool(), !silent);
     });
 }
 
-void SessionTrayHosts::setStatusNotifierHost(bool registered) {
-    if (registered == m_statusNotifierHost && m_watcherAnswered) {
+void SessionTrayHosts::setStatusNotifierHost(bool registered, bool answered) {
+    if (registered == m_statusNotifierHost && answered == m_watcherAnswered) {
         return;
     }
     const TrayKind before = kind();
     m_statusNotifierHost = registered;
-    m_watcherAnswered = true;
+    m_watcherAnswered = answered;
     if (kind() != before) {
         changed();
     }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "StatusPlacement.hpp"
+
 #include <QAbstractNativeEventFilter>
 #include <QObject>
 
@@ -10,10 +12,6 @@
 class QDBusServiceWatcher;
 
 namespace quenlitor::platform::qt {
-
-// The kind of tray the status item goes into: a StatusNotifierItem host, which shows the item and
-// its menu over D-Bus, or an XEmbed system tray, which docks an X11 window.
-enum class TrayKind { none, statusNotifier, xembed };
 
 // Whether the desktop has a tray to show the status item in, followed for the life of the
 // process: trays start after the application, crash, restart, or are switched on and off.
@@ -38,10 +36,12 @@ public:
 //   (Qt's X11 platform only), followed by the MANAGER message a new tray sends to the root window
 //   and by the destruction of the owner's window.
 // Unlike Qt's own check, which asks once per process, the answer changes as the desktop does.
-// Every question to the bus is asynchronous: a watcher that never answers leaves the answer at
-// "no host" rather than the application hung. Until the first answer has come, an XEmbed tray is
-// not reported either: many panels offer both kinds, and a tray icon made for the XEmbed one
-// would become a second StatusNotifierItem (Qt makes its icons items wherever a host is).
+// Every question to the bus is asynchronous: a watcher that does not answer within a second
+// leaves the answer at "no host" rather than the application hung. Until a watcher has answered,
+// or is known to be absent, an XEmbed tray is not reported either: many panels offer both kinds,
+// and a tray icon made for the XEmbed one would become a second StatusNotifierItem (Qt makes its
+// icons items wherever a host is), and Qt's own check for a host, made as the first tray icon is,
+// waits on the watcher without a bound.
 class SessionTrayHosts final : public QObject, public TrayHosts, private QAbstractNativeEventFilter {
     Q_OBJECT
 
@@ -58,7 +58,7 @@ private Q_SLOTS:
 
 private:
     void askWatcher();
-    void setStatusNotifierHost(bool registered);
+    void setStatusNotifierHost(bool registered, bool answered);
     void followXEmbedTray(std::uint32_t owner);
     std::uint32_t xembedTrayOwner() const;
     bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr* result) override;

@@ -5,8 +5,10 @@
 
 #include <xcb/xcb.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <poll.h>
 
 namespace quenlitor::platform::qt::x11 {
 
@@ -24,7 +26,9 @@ xcb_window_t rootWindow(xcb_connection_t* connection) {
 // The X server's time now, which window managers want with a request for the focus (Mutter
 // calls a request without one buggy). A property changed on a window of a connection of its own
 // is announced with the time; Qt's connection would hand the announcement to Qt's event loop.
-xcb_timestamp_t serverTime() {
+// A server that has not announced it within `patience` gets the current time instead: the GUI
+// thread does not wait on it longer.
+xcb_timestamp_t serverTime(std::chrono::milliseconds patience = std::chrono::milliseconds(250)) {
     xcb_connection_t* own = xcb_connect(nullptr, nullptr);
     xcb_timestamp_t time = XCB_CURRENT_TIME;
     if (xcb_connection_has_error(own) == 0) {
@@ -34,14 +38,20 @@ xcb_timestamp_t serverTime() {
                           XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, XCB_CW_EVENT_MASK, &events);
         xcb_change_property(own, XCB_PROP_MODE_APPEND, window, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8, 0, nullptr);
         xcb_flush(own);
-        // Null once the connection fails: the server is gone, and so is the need for a time.
-        while (xcb_generic_event_t* event = xcb_wait_for_event(own)) {
-            const bool announced = (event->response_type & 0x7f) == XCB_PROPERTY_NOTIFY;
-            if (announced) {
-                time = reinterpret_cast<const xcb_property_notify_event_t*>(event)->time;
+        const auto deadline = std::chrono::steady_clock::now() + patience;
+        bool announced = false;
+        while (!announced && xcb_connection_has_error(own) == 0) {
+            if (xcb_generic_event_t* event = xcb_poll_for_event(own)) {
+                announced = (event->response_type & 0x7f) == XCB_PROPERTY_NOTIFY;
+                if (announced) {
+                    time = reinterpret_cast<const xcb_property_notify_event_t*>(event)->time;
+                }
+                std::free(event);
+                continue;
             }
-            std::free(event);
-            if (announced) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            pollfd readable{.fd = xcb_get_file_descriptor(own), .events = POLLIN, .revents = 0};
+            if (left.count() <= 0 || ::poll(&readable, 1, static_cast<int>(left.count())) <= 0) {
                 break;
             }
         }

@@ -229,7 +229,7 @@ TEST_F(WindowedApplication, TraysThatComeAndGoMoveTheItemAndKeepEverything) {
         const auto menu = delegate->menu();
 
         hosts->set(TrayKind::xembed);
-        EXPECT_EQ(item().shown(), QtStatusItem::Shown::tray);
+        EXPECT_EQ(item().shown(), QtStatusItem::Shown::xembed);
         ASSERT_NE(item().tray(), nullptr);
         EXPECT_TRUE(item().tray()->isVisible());
         EXPECT_FALSE(window().isVisible());
@@ -242,11 +242,11 @@ TEST_F(WindowedApplication, TraysThatComeAndGoMoveTheItemAndKeepEverything) {
         hosts->set(TrayKind::none);
         hosts->set(TrayKind::xembed);
         processEventsUntil([] { return false; }, 150ms);
-        EXPECT_EQ(item().shown(), QtStatusItem::Shown::tray);
+        EXPECT_EQ(item().shown(), QtStatusItem::Shown::xembed);
 
         // One that is gone for good gives the window back, with everything as it was.
         hosts->set(TrayKind::none);
-        EXPECT_EQ(item().shown(), QtStatusItem::Shown::tray) << "not before the patience ran out";
+        EXPECT_EQ(item().shown(), QtStatusItem::Shown::xembed) << "not before the patience ran out";
         ASSERT_TRUE(processEventsUntil([&] { return itemIs(QtStatusItem::Shown::window); }));
         EXPECT_FALSE(item().tray()->isVisible());
         EXPECT_TRUE(processEventsUntil([&] { return windowShows("button Reanudar captura"); }));
@@ -293,12 +293,12 @@ TEST(QtStatusItem, ActivationShowsTheWindowUnlessInATray) {
         QtStatusItem::Shown expected;
     } rows[] = {
         {"waiting for a tray: the window at once", false, QtStatusItem::Shown::window},
-        {"in a tray: nothing", true, QtStatusItem::Shown::tray},
+        {"in a tray: nothing", true, QtStatusItem::Shown::xembed},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         const auto hosts = std::make_shared<FakeTrayHosts>();
-        hosts->set(row.tray ? TrayKind::statusNotifier : TrayKind::none);
+        hosts->set(row.tray ? TrayKind::xembed : TrayKind::none);
         const auto item = QtStatusItem::create(hosts, {.atStart = 10s, .afterLoss = 10s});
         item->activate();
         EXPECT_EQ(item->shown(), row.expected);
@@ -311,7 +311,7 @@ TEST(QtStatusItem, WithATrayAtStartNoWindowIsEverMade) {
     const auto hosts = std::make_shared<FakeTrayHosts>();
     hosts->set(TrayKind::xembed);
     const auto item = QtStatusItem::create(hosts, {.atStart = 10ms, .afterLoss = 10ms});
-    EXPECT_EQ(item->shown(), QtStatusItem::Shown::tray);
+    EXPECT_EQ(item->shown(), QtStatusItem::Shown::xembed);
     processEventsUntil([] { return false; }, 50ms);
     EXPECT_EQ(item->window(), nullptr);
 }

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QDBusConnection>
+#include <QDBusContext>
+#include <QDBusMessage>
+#include <QObject>
+#include <QString>
+
+#include <utility>
+#include <vector>
+
+namespace quenlitor::testing {
+
+// A StatusNotifierWatcher on the test's bus that answers registrations as the test says: it
+// accepts them, refuses them with an error, or never answers, as broken panels do.
+class FakeWatcher final : public QObject, protected QDBusContext {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierWatcher")
+
+public:
+    enum class Answer { accept, refuse, never };
+
+    explicit FakeWatcher(QString connectionName, Answer answer = Answer::accept)
+        : m_connectionName(std::move(connectionName)), m_answer(answer) {}
+    ~FakeWatcher() override { stop(); }
+
+    bool start() {
+        QDBusConnection bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, m_connectionName);
+        return bus.registerObject("/StatusNotifierWatcher", this, QDBusConnection::ExportAllSlots) &&
+               bus.registerService("org.kde.StatusNotifierWatcher");
+    }
+    void stop() { QDBusConnection::disconnectFromBus(m_connectionName); }
+
+    std::vector<QString> registered;
+
+public Q_SLOTS:
+    void RegisterStatusNotifierItem(const QString& service) {
+        registered.push_back(service);
+        if (m_answer == Answer::refuse) {
+            sendErrorReply(QDBusError::AccessDenied, QStringLiteral("not now"));
+        } else if (m_answer == Answer::never) {
+            setDelayedReply(true);
+        }
+    }
+
+private:
+    QString m_connectionName;
+    Answer m_answer;
+};
+
+} // namespace quenlitor::testing
