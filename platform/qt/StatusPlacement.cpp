@@ -3,19 +3,11 @@
 namespace quenlitor::platform::qt {
 
 const StatusPlacement::State& StatusPlacement::start(TrayKind trays, Clock::time_point now) {
-    m_trays = trays;
-    switch (trays) {
-    case TrayKind::statusNotifier:
-        offer(now);
-        break;
-    case TrayKind::xembed:
-        m_state.shown = Shown::xembed;
-        break;
-    case TrayKind::none:
+    if (trays == TrayKind::none) {
         m_state.deadline = now + m_patience.atStart;
-        break;
+        return m_state;
     }
-    return m_state;
+    return traysChanged(trays, now);
 }
 
 const StatusPlacement::State& StatusPlacement::traysChanged(TrayKind trays, Clock::time_point now) {
