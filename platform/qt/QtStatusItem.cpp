@@ -119,6 +119,14 @@ std::shared_ptr<QtStatusItem> QtStatusItem::create(std::shared_ptr<TrayHosts> ho
             self->carryOut(self->m_placement.traysChanged(self->m_hosts->kind(), StatusPlacement::Clock::now()));
         }
     };
+    item->m_hosts->onHostLeft = [weak] {
+        if (const auto self = weak.lock()) {
+            self->carryOut(self->m_placement.hostLeft(StatusPlacement::Clock::now()));
+            if (self->m_placement.state().deadline && self->m_statusNotifier) {
+                self->m_statusNotifier->askHostsToRead();
+            }
+        }
+    };
     item->m_button->onChange = [weak](QtStatusButton::Change change) {
         if (const auto self = weak.lock()) {
             self->buttonChanged(change);
@@ -143,6 +151,7 @@ QtStatusItem::QtStatusItem(std::shared_ptr<TrayHosts> hosts, Patience patience)
 QtStatusItem::~QtStatusItem() {
     QObject::disconnect(m_leftClick);
     m_hosts->onChange = nullptr;
+    m_hosts->onHostLeft = nullptr;
     // All are deleted later, and should leave the desktop now.
     if (QCoreApplication::instance() != nullptr) {
         if (m_statusNotifier) {

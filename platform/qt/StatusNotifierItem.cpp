@@ -54,6 +54,11 @@ void StatusNotifierItem::setIcon(const QIcon& icon) {
     Q_EMIT NewIcon();
 }
 
+void StatusNotifierItem::askHostsToRead() {
+    Q_EMIT NewTitle();
+    Q_EMIT NewIcon();
+}
+
 void StatusNotifierItem::setToolTip(const QString& toolTip) {
     if (toolTip == m_toolTip) {
         return;

@@ -59,6 +59,8 @@ public:
     void setIcon(const QIcon& icon);
     void setToolTip(const QString& toolTip);
     void setMenu(QMenu* menu) { m_menu->setMenu(menu); }
+    // Tells hosts that the title and icon changed, so that every host showing the item reads it.
+    void askHostsToRead();
     DBusMenu& dbusMenu() const { return *m_menu; }
 
     // Puts the item on the session bus, then asks for its name and registers it; false where the

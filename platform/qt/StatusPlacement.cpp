@@ -33,6 +33,13 @@ const StatusPlacement::State& StatusPlacement::traysChanged(TrayKind trays, Cloc
     return m_state;
 }
 
+const StatusPlacement::State& StatusPlacement::hostLeft(Clock::time_point now) {
+    if (m_state.shown == Shown::statusNotifier && !m_state.deadline) {
+        m_state.deadline = now + m_patience.forReader;
+    }
+    return m_state;
+}
+
 const StatusPlacement::State& StatusPlacement::read() {
     if (m_state.offered) {
         m_state.shown = Shown::statusNotifier;

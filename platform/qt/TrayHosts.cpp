@@ -33,9 +33,10 @@ SessionTrayHosts::SessionTrayHosts() {
         m_watcher = new QDBusServiceWatcher(watcherService, bus, QDBusServiceWatcher::WatchForOwnerChange, this);
         connect(m_watcher, &QDBusServiceWatcher::serviceOwnerChanged, this, [this] { askWatcher(); });
         // KDE's watcher also announces hosts that leave; the others only those that come.
-        for (const char* name : {"StatusNotifierHostRegistered", "StatusNotifierHostUnregistered"}) {
-            bus.connect(QString(), watcherPath, watcherInterface, QLatin1String(name), this, SLOT(hostsChanged()));
-        }
+        bus.connect(QString(), watcherPath, watcherInterface, QStringLiteral("StatusNotifierHostRegistered"), this,
+                    SLOT(hostRegistered()));
+        bus.connect(QString(), watcherPath, watcherInterface, QStringLiteral("StatusNotifierHostUnregistered"), this,
+                    SLOT(hostUnregistered()));
         askWatcher();
     } else {
         // Without a bus there is no StatusNotifierItem host to wait for.
@@ -66,7 +67,14 @@ TrayKind SessionTrayHosts::kind() const {
     return m_xembedTray != 0 && m_watcherAnswered ? TrayKind::xembed : TrayKind::none;
 }
 
-void SessionTrayHosts::hostsChanged() { askWatcher(); }
+void SessionTrayHosts::hostRegistered() { askWatcher(); }
+
+void SessionTrayHosts::hostUnregistered() {
+    askWatcher();
+    if (onHostLeft) {
+        onHostLeft();
+    }
+}
 
 void SessionTrayHosts::askWatcher() {
     QDBusMessage question = QDBusMessage::createMethodCall(watcherService, watcherPath,

@@ -26,6 +26,9 @@ public:
 
     // Called on the GUI thread after kind() may have changed.
     std::function<void()> onChange;
+    // Called on the GUI thread when a StatusNotifierItem host left while others may remain: KDE's
+    // watcher still says a host is there after plasmashell ended, so only the hosts can tell.
+    std::function<void()> onHostLeft;
 };
 
 // The trays of a free desktop, as they come and go:
@@ -54,7 +57,8 @@ public:
 
 private Q_SLOTS:
     // QtDBus delivers a bus signal only to a slot named by its signature.
-    void hostsChanged();
+    void hostRegistered();
+    void hostUnregistered();
 
 private:
     void askWatcher();

@@ -46,6 +46,12 @@ public:
         }
     }
 
+    void hostLeft() {
+        if (onHostLeft) {
+            onHostLeft();
+        }
+    }
+
 private:
     TrayKind m_kind;
 };

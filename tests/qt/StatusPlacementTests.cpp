@@ -37,12 +37,13 @@ using testing::processEventsUntil;
 
 // One thing that happens to the placement, `at` milliseconds after the start.
 struct Event {
-    enum class Kind { start, trays, read, refused, deadline, activated } kind;
+    enum class Kind { start, trays, hostLeft, read, refused, deadline, activated } kind;
     TrayKind trays = TrayKind::none;
     int at = 0;
 };
 constexpr Event start(TrayKind trays) { return {Event::Kind::start, trays, 0}; }
 constexpr Event trays(TrayKind trays, int at) { return {Event::Kind::trays, trays, at}; }
+constexpr Event hostLeft(int at) { return {Event::Kind::hostLeft, TrayKind::statusNotifier, at}; }
 constexpr Event read{Event::Kind::read};
 constexpr Event refused{Event::Kind::refused};
 constexpr Event deadline{Event::Kind::deadline};
@@ -76,6 +77,10 @@ TEST(StatusPlacement, EveryMoveAsAPersonSeesIt) {
         {"the tray gone for good: the window", {start(sni), read, trays(none, 1000), deadline}, Shown::window, true, {}},
         {"the tray back: its host must read the item", {start(sni), read, trays(none, 1000), trays(sni, 2000)}, Shown::statusNotifier, true, 4000},
         {"the tray back and read: stays", {start(sni), read, trays(none, 1000), trays(sni, 2000), read}, Shown::statusNotifier, true, {}},
+        {"a host left: the others must read it again", {start(sni), read, hostLeft(1000)}, Shown::statusNotifier, true, 3000},
+        {"a host left, none reads it again: the window", {start(sni), read, hostLeft(1000), deadline}, Shown::window, true, {}},
+        {"a host left, another reads it again: stays", {start(sni), read, hostLeft(1000), read}, Shown::statusNotifier, true, {}},
+        {"a host left before any read: the wait goes on", {start(sni), hostLeft(1000)}, Shown::nothing, true, 2000},
         {"the XEmbed tray gone for good: the window", {start(xembed), trays(none, 100), deadline}, Shown::window, false, {}},
         {"the XEmbed tray gives way to nothing but the window", {start(xembed), trays(none, 100)}, Shown::xembed, false, 5100},
         {"a panel after the start: its host has its own time", {start(none), trays(sni, 300)}, Shown::nothing, true, 2300},
@@ -99,6 +104,7 @@ TEST(StatusPlacement, EveryMoveAsAPersonSeesIt) {
             switch (event.kind) {
             case Event::Kind::start: placement.start(event.trays, now); break;
             case Event::Kind::trays: placement.traysChanged(event.trays, now); break;
+            case Event::Kind::hostLeft: placement.hostLeft(now); break;
             case Event::Kind::read: placement.read(); break;
             case Event::Kind::refused: placement.refused(); break;
             case Event::Kind::deadline: placement.deadlinePassed(); break;
@@ -115,7 +121,7 @@ TEST(StatusPlacement, EveryMoveAsAPersonSeesIt) {
 
 // The same faults from a watcher on a real bus, carried out by the status item: a refusal brings
 // the window at once, silence at the end of the wait for a reader; a host reading the item later
-// takes it from the window into the tray.
+// takes it from the window into the tray, and its leaving, with no other host reading, back.
 TEST(StatusPlacement, AWatcherThatRefusesOrNeverAnswersLeavesTheWindow) {
     if (!testing::sessionBusRuns) {
         GTEST_SKIP() << "dbus-daemon is missing: no bus to test on";
@@ -135,8 +141,8 @@ TEST(StatusPlacement, AWatcherThatRefusesOrNeverAnswersLeavesTheWindow) {
         SCOPED_TRACE(row.name);
         FakeWatcher watcher(QStringLiteral("fake-watcher"), row.answer);
         ASSERT_TRUE(watcher.start());
-        const auto item = QtStatusItem::create(std::make_shared<FakeTrayHosts>(TrayKind::statusNotifier),
-                                               {.atStart = 60s, .afterLoss = 60s, .forReader = row.forReader});
+        const auto hosts = std::make_shared<FakeTrayHosts>(TrayKind::statusNotifier);
+        const auto item = QtStatusItem::create(hosts, {.atStart = 60s, .afterLoss = 60s, .forReader = row.forReader});
         ASSERT_TRUE(processEventsUntil([&] { return !watcher.registered.empty(); }));
         const QString service = watcher.registered.back();
         ASSERT_TRUE(processEventsUntil([&] { return item->shown() == Shown::window; }));
@@ -151,6 +157,9 @@ TEST(StatusPlacement, AWatcherThatRefusesOrNeverAnswersLeavesTheWindow) {
             EXPECT_EQ(reply.type(), QDBusMessage::ReplyMessage);
             EXPECT_TRUE(processEventsUntil([&] { return item->shown() == Shown::statusNotifier; }));
             EXPECT_FALSE(item->window()->isVisible());
+            // That host leaves, and no other reads the item again when asked.
+            hosts->hostLeft();
+            EXPECT_TRUE(processEventsUntil([&] { return item->shown() == Shown::window; }));
         }
         watcher.stop();
         testing::deleteLaterObjects();
