@@ -34,8 +34,9 @@ const StatusPlacement::State& StatusPlacement::traysChanged(TrayKind trays, Cloc
 }
 
 const StatusPlacement::State& StatusPlacement::hostLeft(Clock::time_point now) {
+    // As for a tray that goes: the host may be a panel restarting.
     if (m_state.shown == Shown::statusNotifier && !m_state.deadline) {
-        m_state.deadline = now + m_patience.forReader;
+        m_state.deadline = now + m_patience.afterLoss;
     }
     return m_state;
 }

@@ -18,7 +18,7 @@ enum class TrayKind { none, statusNotifier, xembed };
 //   may accept the item for a host that has died, or refuse it, or never answer. Until a host
 //   reads it the item is offered on the bus and `forReader` runs; then the window. A host that
 //   reads it later, whatever shows meanwhile, takes it into the tray. When a host leaves, those
-//   left are asked to read it again, and the same wait runs.
+//   left are asked to read it again, and it is given `afterLoss` as a tray that goes.
 // - An XEmbed tray is trusted at once: the tray docks the icon itself.
 // - With no tray at all, the window comes after `atStart` (short for a person, long enough at the
 //   session's start for a panel that starts after the application).
@@ -51,8 +51,8 @@ public:
     const State& start(TrayKind trays, Clock::time_point now);
     // The trays there now, after any change.
     const State& traysChanged(TrayKind trays, Clock::time_point now);
-    // A StatusNotifierItem host left, others may remain: the ones that show the item must read it
-    // again within `forReader` (they are asked to when a deadline is set).
+    // A StatusNotifierItem host left, others may remain: the ones that show the item, or the host
+    // back, must read it again within `afterLoss` (they are asked to when a deadline is set).
     const State& hostLeft(Clock::time_point now);
     // A host read the item's properties.
     const State& read();

@@ -77,7 +77,7 @@ TEST(StatusPlacement, EveryMoveAsAPersonSeesIt) {
         {"the tray gone for good: the window", {start(sni), read, trays(none, 1000), deadline}, Shown::window, true, {}},
         {"the tray back: its host must read the item", {start(sni), read, trays(none, 1000), trays(sni, 2000)}, Shown::statusNotifier, true, 4000},
         {"the tray back and read: stays", {start(sni), read, trays(none, 1000), trays(sni, 2000), read}, Shown::statusNotifier, true, {}},
-        {"a host left: the others must read it again", {start(sni), read, hostLeft(1000)}, Shown::statusNotifier, true, 3000},
+        {"a host left: the others must read it again", {start(sni), read, hostLeft(1000)}, Shown::statusNotifier, true, 6000},
         {"a host left, none reads it again: the window", {start(sni), read, hostLeft(1000), deadline}, Shown::window, true, {}},
         {"a host left, another reads it again: stays", {start(sni), read, hostLeft(1000), read}, Shown::statusNotifier, true, {}},
         {"a host left before any read: the wait goes on", {start(sni), hostLeft(1000)}, Shown::nothing, true, 2000},
@@ -142,7 +142,7 @@ TEST(StatusPlacement, AWatcherThatRefusesOrNeverAnswersLeavesTheWindow) {
         FakeWatcher watcher(QStringLiteral("fake-watcher"), row.answer);
         ASSERT_TRUE(watcher.start());
         const auto hosts = std::make_shared<FakeTrayHosts>(TrayKind::statusNotifier);
-        const auto item = QtStatusItem::create(hosts, {.atStart = 60s, .afterLoss = 60s, .forReader = row.forReader});
+        const auto item = QtStatusItem::create(hosts, {.atStart = 60s, .afterLoss = row.forReader, .forReader = row.forReader});
         ASSERT_TRUE(processEventsUntil([&] { return !watcher.registered.empty(); }));
         const QString service = watcher.registered.back();
         ASSERT_TRUE(processEventsUntil([&] { return item->shown() == Shown::window; }));
