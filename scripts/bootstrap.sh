@@ -51,6 +51,8 @@ if [[ "${1:-}" == "--ci" ]]; then
   # presses the window's widgets.
   packages+=(gnome-shell-extension-appindicator plasma-workspace plasma-desktop "$qt_wayland" kactivitymanagerd grim)
   packages+=(at-spi2-core)
+  # The tray faults test: its fake StatusNotifierWatcher runs GLib's main loop.
+  packages+=(python3-gi)
 fi
 
 missing=()
