@@ -1,16 +1,19 @@
 #!/usr/bin/env bash
 # The installed application on the desktops people run, each started headless from Debian's
 # packages with a fresh home, one PASS/FAIL line per check (scripts/desktop/):
-# - Xfce's panel (session.sh, xfce_panel.py): the panel killed and started again, then killed for
-#   good (the window after 5 to 7 s, a second start focusing it), then back;
-# - GNOME Shell 43 (gnome-session.sh, gnome_shell.py): stock, SIGTERM during the wait and the
-#   window within 6 s with its screenshot, a second start focusing it, its commands pressed over
+# - Xfce's panel (session.sh, xfce_panel.py): no window while the item is in the tray, the panel
+#   killed and started again, then killed for good (the window after 5 to 7 s, a second start
+#   focusing it), then back;
+# - GNOME Shell 43 (gnome-session.sh, gnome_shell.py): stock, SIGTERM during the wait of
+#   --autostart, and started by a person the window within 1 s, its screenshot showing the
+#   window's own pixels, a second start focusing it, its commands pressed over
 #   the accessibility bus (accessible_window.py); then the AppIndicator extension switched on
 #   while it runs, the menu over dbusmenu and its commands; the extension off, the window's "Salir";
 # - KDE Plasma 5.27 (kde-session.sh, kde_plasma.py): kwin_wayland with XWayland and plasmashell's
 #   tray; the item's properties, the menu over dbusmenu and its commands, Activate(x, y) and
 #   ContextMenu(x, y) opening the menu within 100 px of (x, y) (read from XWayland), plasmashell
-#   killed and started again (the new host reads the item within 2 s), a screenshot (kde/plasma.png);
+#   killed and started again (the new host reads the item within 2 s), a screenshot that shows the
+#   item's icon in the panel (kde/plasma.png);
 # - sway 1.7 with swaybar (wayland-session.sh, sway_bar.py; as the user nobody when run as root):
 #   the item registers, its icon is drawn in the bar (sway/swaybar.png), a left and a right click
 #   on it through a virtual pointer open the menu within 100 px of the icon.
@@ -22,7 +25,7 @@
 #   --screenshot FILE  keeps the picture of the window under GNOME Shell (a PNG)
 # Needs: xvfb dbus xfce4-panel xdotool x11-utils python3-dbus gnome-shell
 # gnome-shell-extension-appindicator xwayland kwin-wayland plasma-workspace plasma-desktop qtwayland5
-# kactivitymanagerd sway grim at-spi2-core (scripts/bootstrap.sh --ci installs them).
+# kactivitymanagerd sway grim at-spi2-core imagemagick (scripts/bootstrap.sh --ci installs them).
 set -uo pipefail
 screenshot=
 if [[ ${1:-} == --screenshot ]]; then
@@ -70,7 +73,7 @@ missing() {
 
 missing XFCE-PANEL Xvfb dbus-daemon gdbus xfce4-panel xdotool xwininfo /usr/bin/python3 ||
   run xfce4-panel 150 "$root/scripts/desktop/session.sh" XFCE-PANEL "$work/xfce" xfce_panel.py "$app"
-missing GNOME-SHELL gnome-shell Xwayland dbus-run-session gsettings \
+missing GNOME-SHELL gnome-shell Xwayland dbus-run-session gsettings xdotool xwininfo import identify compare \
   /usr/share/gnome-shell/extensions/ubuntu-appindicators@ubuntu.com ||
   QUENLITOR_GNOME_UNSAFE=1 QUENLITOR_APP_ERR=$work/gnome-application.log run gnome-shell 180 \
     "$root/scripts/desktop/gnome-session.sh" GNOME-SHELL "$work/gnome" \
