@@ -47,8 +47,21 @@ def main():
         return 2
     tokens, writer, selection_tool = sys.argv[1:]
     try:
+        # The tool's status 2 also means a compositor it could not reach, or words it did not take:
+        # the compositor is asked for its globals here, and the tool's reason read.
+        try:
+            offered = probes.wayland_globals()
+        except (OSError, RuntimeError) as error:
+            offered = None
+            check(False, "GNOME Shell's Wayland compositor answers", f"{type(error).__name__}: {error}")
+        if offered is not None:
+            control = sorted(name for name in offered if name.endswith("data_control_manager_v1"))
+            check("wl_seat" in offered and not control,
+                  f"Mutter answers with {len(offered)} globals, a seat and no data-control among them",
+                  f"data-control: {control}" if control else f"no wl_seat among {sorted(offered)}")
         probe = subprocess.run([selection_tool, "watch"], capture_output=True, text=True, timeout=10)
-        check(probe.returncode == 2, "Mutter offers no data-control, so the binding keeps the X11 CLIPBOARD",
+        check(probe.returncode == 2 and "no Wayland compositor with data-control" in probe.stderr,
+              "the binding finds no data-control there, so it keeps the X11 CLIPBOARD",
               f"the data-control watcher ended with status {probe.returncode}: {probe.stderr.strip()!r}")
 
         bus = dbus.SessionBus()

@@ -12,7 +12,8 @@ menu with a corner within 100 px of (x, y), near the tray at the bottom right an
 left, read from the X server; "Pausar captura" chosen by Event "clicked" pauses; plasmashell
 killed and started again, the new host reads the item within 2 s of registering (seen on the bus
 with dbus-monitor) and the item is registered; SCREENSHOT, when given, receives the screen
-(org.kde.KWin.ScreenShot2) with the item back in the tray; "Salir" ends it with status 0.
+(org.kde.KWin.ScreenShot2), which must show one of the item's icon pixmaps, unscaled, in the
+panel (the item back in the tray); "Salir" ends it with status 0.
 """
 
 import os
@@ -109,7 +110,38 @@ def screenshot(bus, path):
         rgb[0::3], rgb[1::3], rgb[2::3] = row[2::4], row[1::4], row[0::4]
         rows.append(bytes(rgb))
     probes.write_png(path, width, rows)
-    return width, height
+    return width, height, rows
+
+
+def find_icon(rows, pixmaps, top, tolerance=24):
+    """Where the picture's rows from `top` down show one of the item's icon pixmaps (as IconPixmap
+    gives them: width, height, ARGB32 in network order, not premultiplied) drawn unscaled over the
+    panel: its (x, y, side) when all but 5 % of its pixels, laid over the panel's colour at its
+    top left corner (a clear pixel), are within `tolerance` of the picture; else None."""
+    height, width = len(rows), len(rows[0]) // 3
+    pixel = lambda x, y: rows[y][3 * x:3 * x + 3]
+    near = lambda got, want: all(abs(got[c] - want[c]) <= tolerance for c in range(3))
+    over = lambda alpha, colour, under: [(alpha * colour[c] + (255 - alpha) * under[c]) // 255 for c in range(3)]
+    for side, _, argb in sorted(pixmaps):
+        if side * side * 4 != len(argb) or argb[0] != 0:
+            continue
+        pixels = [(i % side, i // side, argb[4 * i], argb[4 * i + 1:4 * i + 4]) for i in range(side * side)]
+        # The most opaque pixel first: it rules out most places at once.
+        pixels.sort(key=lambda p: -p[2])
+        allowed = len(pixels) // 20
+        for y in range(top, height - side + 1):
+            for x in range(width - side + 1):
+                under = pixel(x, y)
+                if not near(pixel(x + pixels[0][0], y + pixels[0][1]), over(pixels[0][2], pixels[0][3], under)):
+                    continue
+                wrong = 0
+                for dx, dy, alpha, colour in pixels:
+                    wrong += not near(pixel(x + dx, y + dy), over(alpha, colour, under))
+                    if wrong > allowed:
+                        break
+                if wrong <= allowed:
+                    return x, y, side
+    return None
 
 
 def item_checks(tray):
@@ -181,12 +213,17 @@ def checks(log, app_path, picture=""):
         check_pause(tray)
 
         restart_checks(bus, app, shells)
-        if picture:
-            time.sleep(1)
-            width, height = screenshot(bus, picture)
-            check(os.path.getsize(picture) > 0, f"a screenshot of the screen ({width}x{height}): {picture}")
-
         tray = TrayItem.of_process(bus, app.pid, 5)
+        if picture and tray is not None:
+            time.sleep(1)
+            width, height, rows = screenshot(bus, picture)
+            pixmaps = [(int(w), int(h), bytes(bytearray(data))) for w, h, data in tray.property("IconPixmap")]
+            # The panel: the bottom 60 rows.
+            icon = find_icon(rows, pixmaps, height - 60)
+            check(icon is not None, f"a screenshot of the screen ({width}x{height}) shows the item's icon in the panel"
+                  + (f", {icon[2]}x{icon[2]} at {icon[0]},{icon[1]}: {picture}" if icon else ""),
+                  f"none of the item's {len(pixmaps)} pixmaps is drawn in the panel: {picture}")
+
         if tray is not None:
             check_quit(tray, app)
     finally:

@@ -4,8 +4,9 @@
     xfce_panel.py APP
 
 Run by session.sh (Xvfb, a session bus and xfce4-panel, whose systray plugin is the
-StatusNotifierWatcher and host, are up). Checks: the item registers and no window shows; the panel
-killed and started again, the item is back within 2 s of the new watcher; the panel killed for
+StatusNotifierWatcher and host, are up). Checks: the item registers and no window shows within
+3.5 s of it; the panel killed and started again, the item is back within 2 s of the new watcher and no
+window shows within 5.5 s of the panel's end nor 3.5 s of the item's return; the panel killed for
 good, the window appears 5 to 7 s later; a second start then focuses the window and ends at once
 with status 0; the panel back, the item registers again and the window goes; SIGTERM ends it with
 status 0. Every panel started here is ended here, by process id.
@@ -24,6 +25,10 @@ from probes import end, owner_pid, TrayItem, check, wait_for
 
 WATCHER = "org.kde.StatusNotifierWatcher"
 PANEL = "org.xfce.Panel"
+# When the window would come, with some slack: an item that no host reads gives it 3 s after
+# the item registered; a tray that went and did not come back, 5 s after it went.
+UNREAD_WINDOW = 3.5
+LOST_WINDOW = 5.5
 
 
 def shown_window():
@@ -31,6 +36,17 @@ def shown_window():
     found = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", f"^{probes.APP_NAME}$"],
                            capture_output=True, text=True, timeout=10).stdout.split()
     return int(found[0]) if found else None
+
+
+def window_until(deadline):
+    """The application's window if it shows before the monotonic time deadline, else None: an
+    absence is only known once the window has had the time it would take to come."""
+    while time.monotonic() < deadline:
+        window = shown_window()
+        if window is not None:
+            return window
+        time.sleep(0.05)
+    return None
 
 
 def focused_window():
@@ -68,9 +84,11 @@ def checks(log, app_path):
         item = TrayItem.of_process(bus, app.pid, 20)
         if not check(item is not None, "the item registers with xfce4-panel's watcher", "not within 20 s"):
             return
-        check(shown_window() is None, "no window with a tray")
+        window = window_until(time.monotonic() + UNREAD_WINDOW)
+        check(window is None, f"no window within {UNREAD_WINDOW:g} s of the registration", f"window {window}")
 
         check(kill_panel(bus), "the panel killed, its watcher leaves the bus")
+        lost = time.monotonic()
         panels.append(start_panel(log))
         came = wait_for(lambda: watcher_pid(bus) is not None, 30)
         back = time.monotonic()
@@ -78,7 +96,10 @@ def checks(log, app_path):
         elapsed = time.monotonic() - back
         check(bool(item) and elapsed <= 2, f"the panel started again, the item is back {elapsed * 1000:.0f} ms after "
               "the new watcher", "not registered again" if not item else f"after {elapsed:.1f} s")
-        check(shown_window() is None, "no window after the panel's restart")
+        until = max(lost + LOST_WINDOW, time.monotonic() + UNREAD_WINDOW)
+        window = window_until(until)
+        check(window is None, f"no window after the panel's restart, within {until - lost:.1f} s of its end",
+              f"window {window}")
 
         check(kill_panel(bus), "the panel killed for good")
         lost = time.monotonic()
