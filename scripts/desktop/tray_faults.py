@@ -186,7 +186,7 @@ def run_case(work, app_path, log, name, mode, options, term_at, expected, then):
             check(ok, f"{name}: the watcher leaves the bus, the window after {AFTER_LOSS[0]:g} to {AFTER_LOSS[1]:g} s"
                   + (f" ({after:.2f} s)" if ok else ""),
                   "no window" if after is None else f"after {after:.2f} s")
-            where = "with the window shown"
+            where = "with the window shown" if after is not None else "without the window"
         check_term(name, session, where)
     finally:
         session.end()
