@@ -87,9 +87,8 @@ def check_picture(path, left, top):
     differing = compared.stderr.split()
     differing = int(float(differing[0])) if differing and differing[0].replace(".", "", 1).isdigit() else None
     shown = f"{differing} of the window's {width * height} pixels differ" if differing is not None else compared.stderr.strip()
-    return check(colours > 16 and differing is not None and differing <= width * height // 100,
-                 f"{name} ({shown})" if differing is not None else name,
-                 f"the window has {colours} colours" if colours <= 16 else shown)
+    ok = colours > 16 and differing is not None and differing <= width * height // 100
+    return check(ok, f"{name} ({shown})" if ok else name, f"the window has {colours} colours" if colours <= 16 else shown)
 
 
 def checks(log, app_path, screenshot=""):
