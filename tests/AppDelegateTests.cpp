@@ -120,6 +120,13 @@ TEST_F(AppDelegateTest, GestureReachesTheClipboardAndTheMenu) {
     clipboard->clearContents();
     item("Copiar último token")->choose();
     EXPECT_EQ(clipboard->text(), "\"Am\" A3 C E .");
+
+    // A refused copy that reaches the clipboard late shows in the menu.
+    clipboard->refusesWrites = true;
+    item("Copiar último token")->choose();
+    EXPECT_EQ(line(2), "No se pudo copiar al portapapeles.");
+    clipboard->writeLate("\"Am\" A3 C E .");
+    EXPECT_EQ(line(2), "Copiado: Am");
 }
 
 TEST_F(AppDelegateTest, SecondInstanceQuitsBeforeShowingAnything) {

@@ -27,6 +27,11 @@ protected:
 
     void SetUp() override {
         controller->onChange = [this] { ++changes; };
+        clipboard->onLateWrite = [weak = std::weak_ptr(controller)](std::string_view text) {
+            if (const auto target = weak.lock()) {
+                target->copiedLate(text);
+            }
+        };
     }
 
     void press(std::ptrdiff_t note, std::uint32_t source = 1) { controller->receive(MIDIMessage::noteOn(note, 0), source); }
@@ -129,6 +134,17 @@ TEST_F(CaptureControllerTest, FailuresLeaveClipboardAndHistoryAlone) {
     controller->copy(controller->history().front());
     EXPECT_EQ(controller->status(), "Copiado: D4");
     EXPECT_EQ(clipboard->text(), "\"D4\" D4 .");
+
+    // A desktop that answers too late takes a refused copy after all; one refused before a
+    // confirmed copy never can.
+    clipboard->refusesWrites = true;
+    play({64});
+    changes = 0;
+    clipboard->writeLate("\"D4\" D4 .");
+    EXPECT_EQ(controller->status(), "No se pudo copiar al portapapeles.");
+    clipboard->writeLate("\"E4\" E4 .");
+    EXPECT_EQ(controller->status(), "Copiado: E4");
+    EXPECT_EQ(changes, 1);
 }
 
 TEST_F(CaptureControllerTest, PauseDropsMessagesWithoutNotifying) {

@@ -140,6 +140,11 @@ void AppDelegate::startServices(std::shared_ptr<const ChordRecognizer> recognize
             self->updateLiveItems();
         }
     };
+    m_desktop.clipboard->onLateWrite = [weak](std::string_view text) {
+        if (const auto self = weak.lock(); self && self->m_controller) {
+            self->m_controller->copiedLate(text);
+        }
+    };
 
     m_midi = MIDIInputService::create(m_desktop.midi, m_desktop.mainQueue, [weak](const MIDISourceInfo& source) {
         const auto self = weak.lock();

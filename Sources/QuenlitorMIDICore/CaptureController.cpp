@@ -3,6 +3,9 @@
 #include "TokenTextNormalizer.hpp"
 #include "platform/Clipboard.hpp"
 
+#include <algorithm>
+#include <ranges>
+
 namespace quenlitor {
 
 namespace {
@@ -108,17 +111,34 @@ void CaptureController::setPaused(bool paused) {
 }
 
 void CaptureController::copyText(const std::string& text, const std::string& title, std::size_t noteCount) {
-    const std::string clipboardText = TokenTextNormalizer::token(text);
+    std::string clipboardText = TokenTextNormalizer::token(text);
     std::string label = TokenTextNormalizer::title(title);
+    if (label.empty()) {
+        label = std::to_string(noteCount) + " notas · sin cifrado reconocido";
+    }
     m_pasteboard->clearContents();
     if (m_pasteboard->setString(clipboardText)) {
-        if (label.empty()) {
-            label = std::to_string(noteCount) + " notas · sin cifrado reconocido";
-        }
         setStatus("Copiado: " + label);
-    } else {
-        setStatus("No se pudo copiar al portapapeles.");
+        // The clipboard never takes a write older than a confirmed one.
+        m_refusedCopies.clear();
+        return;
     }
+    setStatus("No se pudo copiar al portapapeles.");
+    m_refusedCopies.emplace_back(std::move(clipboardText), "Copiado: " + label);
+    if (m_refusedCopies.size() > historyLimit) {
+        m_refusedCopies.erase(m_refusedCopies.begin());
+    }
+}
+
+void CaptureController::copiedLate(std::string_view text) {
+    const auto newest = std::ranges::find(m_refusedCopies | std::views::reverse, text,
+                                          &std::pair<std::string, std::string>::first);
+    if (newest == m_refusedCopies.rend()) {
+        return;
+    }
+    setStatus(newest->second);
+    m_refusedCopies.erase(std::next(newest).base());
+    changed();
 }
 
 void CaptureController::changed() {

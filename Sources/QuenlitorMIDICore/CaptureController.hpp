@@ -8,6 +8,8 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 namespace quenlitor {
@@ -32,6 +34,9 @@ public:
     void copy(const GeneratedToken& token);
     // Forgets the keys held and the gesture so far and shows `message`.
     void reset(const std::string& message);
+    // The clipboard took `text` after all, after refusing it (its onLateWrite): the status says
+    // so as it would have for that copy. Text of no refused copy changes nothing.
+    void copiedLate(std::string_view text);
 
     const CaptureSession& session() const { return m_session; }
     // Newest first, at most ten, each token as the generator returned it.
@@ -68,6 +73,9 @@ private:
     bool m_includeTitle = true;
     TokenGenerator m_generator;
     std::shared_ptr<platform::Clipboard> m_pasteboard;
+    // The copies refused since the last confirmed one (the last ten), oldest first: clipboard text
+    // and the status its success sets.
+    std::vector<std::pair<std::string, std::string>> m_refusedCopies;
 };
 
 } // namespace quenlitor

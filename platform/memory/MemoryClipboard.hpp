@@ -23,6 +23,15 @@ public:
         return true;
     }
 
+    // Plays a refused write reaching the clipboard after all, as a desktop that answers late does.
+    void writeLate(const std::string& text) {
+        m_text = text;
+        ++m_writeCount;
+        if (onLateWrite) {
+            onLateWrite(text);
+        }
+    }
+
     // The text on the clipboard now; none after a clear or a refused write.
     const std::optional<std::string>& text() const { return m_text; }
     int writeCount() const { return m_writeCount; }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string_view>
 
 namespace quenlitor::platform {
@@ -13,6 +14,11 @@ public:
     virtual void clearContents() = 0;
     // Puts `text` (UTF-8) on the clipboard; false when the desktop refused it.
     virtual bool setString(std::string_view text) = 0;
+
+    // Called with its text when a write that setString reported refused reaches the clipboard
+    // after all (a desktop that answered too late); never for a write older than one confirmed
+    // since. May be left unset.
+    std::function<void(std::string_view text)> onLateWrite;
 };
 
 } // namespace quenlitor::platform
