@@ -21,6 +21,10 @@ QtWaylandClipboard::~QtWaylandClipboard() = default;
 
 void QtWaylandClipboard::clearContents() { m_selection->clearContents(); }
 
-bool QtWaylandClipboard::setString(std::string_view text) { return m_selection->setString(text); }
+bool QtWaylandClipboard::setString(std::string_view text) {
+    // Should this copy reach the selection late, the callback set when it was made is told.
+    m_selection->onLateWrite = onLateWrite;
+    return m_selection->setString(text);
+}
 
 } // namespace quenlitor::platform::qt

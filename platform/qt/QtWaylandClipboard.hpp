@@ -13,8 +13,8 @@ class DataControlClipboard;
 namespace quenlitor::platform::qt {
 
 // The clipboard on a Wayland desktop whose compositor offers data-control: the selection is owned
-// through the Wayland binding's own connection, whose events the Qt event loop dispatches. Needs
-// the application object.
+// through the Wayland binding's own connection, whose events the Qt event loop dispatches (also at
+// a slow reader's time limit). Needs the application object.
 class QtWaylandClipboard final : public Clipboard {
 public:
     explicit QtWaylandClipboard(std::shared_ptr<wayland::DataControlClipboard> selection);

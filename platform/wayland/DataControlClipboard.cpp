@@ -16,9 +16,12 @@
 #include <map>
 #include <optional>
 #include <poll.h>
+#include <set>
 #include <string>
 #include <sys/epoll.h>
+#include <sys/timerfd.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace quenlitor::platform::wayland {
@@ -116,6 +119,10 @@ public:
     virtual bool start(std::chrono::milliseconds patience) = 0;
     virtual bool claim(std::string_view text, std::chrono::milliseconds patience) = 0;
     virtual std::string_view protocol() const = 0;
+    // The seat went or came: the device for the old one is gone, one for the new one is asked for.
+    virtual void seatChanged() = 0;
+    virtual bool hasDevice() const = 0;
+    virtual std::size_t offeredCopies() const = 0;
 };
 
 } // namespace
@@ -139,6 +146,28 @@ struct DataControlClipboard::Session {
         }
         if (events >= 0) {
             ::close(events);
+        }
+        if (readerTimer >= 0) {
+            ::close(readerTimer);
+        }
+    }
+
+    // Binds the seat the registry named; the selection, once there, asks for its device.
+    void bindSeat() {
+        seat = static_cast<wl_seat*>(wl_registry_bind(registry, seatGlobal->first, &wl_seat_interface, 1));
+        if (selection != nullptr) {
+            selection->seatChanged();
+        }
+    }
+
+    void dropSeat() {
+        seatGlobal.reset();
+        if (seat != nullptr) {
+            wl_seat_destroy(seat);
+            seat = nullptr;
+        }
+        if (selection != nullptr) {
+            selection->seatChanged();
         }
     }
 
@@ -167,6 +196,15 @@ struct DataControlClipboard::Session {
             wl_display_cancel_read(display);
         }
         if (wl_display_dispatch_pending(display) < 0) {
+            return lose();
+        }
+        // What the handlers asked for (a device in place of an ended one) goes out now, not
+        // with whatever happens next.
+        return flush();
+    }
+
+    bool flush() {
+        if (alive && wl_display_flush(display) < 0 && errno != EAGAIN) {
             return lose();
         }
         return alive;
@@ -265,9 +303,24 @@ struct DataControlClipboard::Session {
 
     void dropStaleReaders() {
         const auto now = Clock::now();
-        while (!readers.empty() && (readers.size() > readerLimit || now - readers.front().since > readerPatience)) {
+        while (!readers.empty() && (readers.size() > readerLimit || now - readers.front().since >= readerPatience)) {
             closeReader(readers.begin());
         }
+        armReaderTimer();
+    }
+
+    // The oldest reader's time runs out while nothing else happens too: the timer wakes the event
+    // loop for it.
+    void armReaderTimer() {
+        itimerspec when{};
+        if (!readers.empty()) {
+            const auto left = std::max<Clock::duration>(readers.front().since + readerPatience - Clock::now(),
+                                                        std::chrono::nanoseconds(1));
+            const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(left);
+            when.it_value.tv_sec = seconds.count();
+            when.it_value.tv_nsec = std::chrono::duration_cast<std::chrono::nanoseconds>(left - seconds).count();
+        }
+        timerfd_settime(readerTimer, 0, &when, nullptr);
     }
 
     void dispatch() {
@@ -277,11 +330,24 @@ struct DataControlClipboard::Session {
             const int fd = ready[static_cast<std::size_t>(index)].data.fd;
             if (alive && fd == wl_display_get_fd(display)) {
                 pump(std::chrono::milliseconds::zero());
+            } else if (fd == readerTimer) {
+                std::uint64_t expirations = 0;
+                [[maybe_unused]] const ssize_t read = ::read(readerTimer, &expirations, sizeof expirations);
             } else {
                 readerReady(fd);
             }
         }
         dropStaleReaders();
+        reportLateWrites();
+    }
+
+    // Outside the protocol's handlers, so that the application may copy again from the callback.
+    void reportLateWrites() {
+        for (const std::string& text : std::exchange(lateWrites, {})) {
+            if (owner != nullptr && owner->onLateWrite) {
+                owner->onLateWrite(text);
+            }
+        }
     }
 
     void announce(bool ours) {
@@ -298,10 +364,13 @@ struct DataControlClipboard::Session {
     wl_seat* seat = nullptr;
     std::unique_ptr<Selection> selection;
     int events = -1;
+    int readerTimer = -1;
     bool alive = true;
     bool ownsSelection = false;
     std::uint64_t copies = 0;
     std::deque<Reader> readers;
+    // Copies reported refused that the compositor made the selection after all.
+    std::vector<std::string> lateWrites;
     DataControlClipboard* owner = nullptr;
 };
 
@@ -318,28 +387,27 @@ public:
         for (auto& [source, text] : m_sources) {
             P::destroy(source);
         }
-        for (auto& [offer, types] : m_offers) {
-            P::destroy(offer);
-        }
-        if (m_device != nullptr) {
-            P::destroy(m_device);
-        }
+        closeDevice();
         P::destroy(m_manager);
     }
 
     // Starts listening to the seat's selection; false when the compositor does not answer.
     bool start(std::chrono::milliseconds patience) override {
-        static constexpr typename P::DeviceListener deviceListener{
-            .data_offer = &ProtocolSelection::onDataOffer,
-            .selection = &ProtocolSelection::onSelection,
-            .finished = &ProtocolSelection::onFinished,
-            .primary_selection = &ProtocolSelection::onPrimarySelection,
-        };
-        m_device = P::getDevice(m_manager, m_session.seat);
-        P::listen(m_device, &deviceListener, this);
+        openDevice();
         // The device announces the selection there is at once.
         return m_session.waitFor(patience, [] { return false; }, [] {});
     }
+
+    void seatChanged() override {
+        closeDevice();
+        if (m_session.seat != nullptr) {
+            openDevice();
+        }
+    }
+
+    bool hasDevice() const override { return m_device != nullptr; }
+
+    std::size_t offeredCopies() const override { return m_sources.size(); }
 
     bool claim(std::string_view text, std::chrono::milliseconds patience) override {
         if (!m_session.alive || m_device == nullptr) {
@@ -361,12 +429,23 @@ public:
         P::setSelection(m_device, source);
         m_claim = &claim;
         m_claimSource = source;
-        m_session.waitFor(patience, [&] { return claim.decided(); }, [&] { claim.compositorCaughtUp(); });
+        const bool answered =
+            m_session.waitFor(patience, [&] { return claim.decided(); }, [&] { claim.compositorCaughtUp(); });
         claim.abandoned();
         m_claim = nullptr;
         m_claimSource = nullptr;
         const bool taken = claim.outcome() == SelectionClaim::Outcome::taken;
-        if (!taken && m_session.alive && m_sources.contains(source) && !m_session.ownsSelection) {
+        if (taken) {
+            // The compositor handles requests in order: the copies before this one will never be
+            // the selection now.
+            for (typename P::Source* late : std::exchange(m_late, {})) {
+                forget(late);
+            }
+        } else if (!answered && m_session.alive) {
+            // No answer in time: the compositor may still make it the selection, and a source
+            // destroyed then would leave the clipboard empty. onLateWrite tells if it does.
+            m_late.insert(source);
+        } else if (m_sources.contains(source)) {
             // The compositor answered without making it the selection: it never will.
             forget(source);
         }
@@ -376,10 +455,41 @@ public:
     std::string_view protocol() const override { return P::name; }
 
 private:
+    void openDevice() {
+        static constexpr typename P::DeviceListener deviceListener{
+            .data_offer = &ProtocolSelection::onDataOffer,
+            .selection = &ProtocolSelection::onSelection,
+            .finished = &ProtocolSelection::onFinished,
+            .primary_selection = &ProtocolSelection::onPrimarySelection,
+        };
+        m_device = P::getDevice(m_manager, m_session.seat);
+        m_deviceSpoke = false;
+        P::listen(m_device, &deviceListener, this);
+    }
+
+    // The device and the offers it made; a copy waiting on it is refused.
+    void closeDevice() {
+        for (auto& [offer, types] : m_offers) {
+            P::destroy(offer);
+        }
+        m_offers.clear();
+        m_selection = nullptr;
+        m_primary = nullptr;
+        if (m_device != nullptr) {
+            P::destroy(m_device);
+            m_device = nullptr;
+        }
+        if (m_claim != nullptr) {
+            m_claim->abandoned();
+        }
+        m_session.ownsSelection = false;
+    }
+
     void forget(typename P::Source* source) {
         P::destroy(source);
         m_sources.erase(source);
         m_markers.erase(source);
+        m_late.erase(source);
     }
 
     // The MIME types of `offer` (none for no offer).
@@ -409,15 +519,20 @@ private:
 
     static void onSelection(void* data, typename P::Device*, typename P::Offer* offer) {
         auto* self = static_cast<ProtocolSelection*>(data);
+        self->m_deviceSpoke = true;
         const std::vector<std::string> types = self->typesOf(offer);
         self->replace(self->m_selection, offer);
         if (self->m_claim != nullptr) {
             self->m_claim->selectionAnnounced(types);
         }
         // Ours when it carries the marker of a source that is still ours.
-        const bool ours = std::ranges::any_of(self->m_markers, [&](const auto& entry) {
+        const auto announced = std::ranges::find_if(self->m_markers, [&](const auto& entry) {
             return std::ranges::find(types, entry.second) != types.end();
         });
+        const bool ours = announced != self->m_markers.end();
+        if (ours && self->m_late.erase(announced->first) > 0) {
+            self->m_session.lateWrites.push_back(self->m_sources.at(announced->first));
+        }
         self->m_session.announce(ours);
     }
 
@@ -426,16 +541,16 @@ private:
         self->replace(self->m_primary, offer);
     }
 
+    // The compositor ended the device (the seat went, or for reasons of its own): another is
+    // asked for. One ended before it announced anything would only be ended again: then there is
+    // none until another seat comes.
     static void onFinished(void* data, typename P::Device*) {
         auto* self = static_cast<ProtocolSelection*>(data);
-        self->replace(self->m_selection, nullptr);
-        self->replace(self->m_primary, nullptr);
-        P::destroy(self->m_device);
-        self->m_device = nullptr;
-        if (self->m_claim != nullptr) {
-            self->m_claim->abandoned();
+        const bool again = self->m_deviceSpoke && self->m_session.seat != nullptr;
+        self->closeDevice();
+        if (again) {
+            self->openDevice();
         }
-        self->m_session.ownsSelection = false;
     }
 
     static void onSend(void* data, typename P::Source* source, const char*, std::int32_t fd) {
@@ -459,10 +574,14 @@ private:
     Session& m_session;
     typename P::Manager* m_manager;
     typename P::Device* m_device = nullptr;
+    // Whether m_device has announced a selection yet.
+    bool m_deviceSpoke = false;
     typename P::Offer* m_selection = nullptr;
     typename P::Offer* m_primary = nullptr;
     std::map<typename P::Source*, std::string> m_sources;
     std::map<typename P::Source*, std::string> m_markers;
+    // Copies reported refused for want of an answer in time, offered still.
+    std::set<typename P::Source*> m_late;
     std::map<typename P::Offer*, std::vector<std::string>> m_offers;
     SelectionClaim* m_claim = nullptr;
     typename P::Source* m_claimSource = nullptr;
@@ -477,8 +596,12 @@ std::shared_ptr<DataControlClipboard> DataControlClipboard::connect(const char* 
         return nullptr;
     }
     session->events = epoll_create1(EPOLL_CLOEXEC);
+    session->readerTimer = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
     epoll_event interest{.events = EPOLLIN, .data = {.fd = wl_display_get_fd(session->display)}};
-    if (session->events < 0 || epoll_ctl(session->events, EPOLL_CTL_ADD, interest.data.fd, &interest) < 0) {
+    epoll_event timer{.events = EPOLLIN, .data = {.fd = session->readerTimer}};
+    if (session->events < 0 || session->readerTimer < 0 ||
+        epoll_ctl(session->events, EPOLL_CTL_ADD, interest.data.fd, &interest) < 0 ||
+        epoll_ctl(session->events, EPOLL_CTL_ADD, timer.data.fd, &timer) < 0) {
         return nullptr;
     }
     static constexpr wl_registry_listener registryListener{
@@ -491,9 +614,18 @@ std::shared_ptr<DataControlClipboard> DataControlClipboard::connect(const char* 
                 found.wlrGlobal = {name, version};
             } else if (offered == "wl_seat" && !found.seatGlobal) {
                 found.seatGlobal = {name, version};
+                // Once connected, a seat that comes after the one that went.
+                if (found.selection != nullptr) {
+                    found.bindSeat();
+                }
             }
         },
-        .global_remove = [](void*, wl_registry*, std::uint32_t) {},
+        .global_remove = [](void* data, wl_registry*, std::uint32_t name) {
+            auto& found = *static_cast<Session*>(data);
+            if (found.seatGlobal && found.seatGlobal->first == name) {
+                found.dropSeat();
+            }
+        },
     };
     session->registry = wl_display_get_registry(session->display);
     wl_registry_add_listener(session->registry, &registryListener, session.get());
@@ -501,7 +633,7 @@ std::shared_ptr<DataControlClipboard> DataControlClipboard::connect(const char* 
         !(session->extGlobal || session->wlrGlobal)) {
         return nullptr;
     }
-    session->seat = static_cast<wl_seat*>(wl_registry_bind(session->registry, session->seatGlobal->first, &wl_seat_interface, 1));
+    session->bindSeat();
     // The standard protocol where the compositor offers both.
     if (session->extGlobal) {
         session->selection = std::make_unique<ProtocolSelection<Ext>>(*session, static_cast<Ext::Manager*>(
@@ -525,7 +657,10 @@ DataControlClipboard::~DataControlClipboard() = default;
 void DataControlClipboard::clearContents() {}
 
 bool DataControlClipboard::setString(std::string_view text) {
-    return m_session->selection->claim(text, std::chrono::milliseconds(1000));
+    const bool taken = m_session->selection->claim(text, std::chrono::milliseconds(1000));
+    m_session->flush();
+    m_session->reportLateWrites();
+    return taken;
 }
 
 int DataControlClipboard::descriptor() const { return m_session->events; }
@@ -534,10 +669,12 @@ void DataControlClipboard::dispatch() { m_session->dispatch(); }
 
 std::string_view DataControlClipboard::protocol() const { return m_session->selection->protocol(); }
 
-bool DataControlClipboard::connected() const { return m_session->alive; }
+bool DataControlClipboard::connected() const { return m_session->alive && m_session->selection->hasDevice(); }
 
 bool DataControlClipboard::ownsSelection() const { return m_session->ownsSelection; }
 
 std::size_t DataControlClipboard::waitingReaders() const { return m_session->readers.size(); }
+
+std::size_t DataControlClipboard::offeredCopies() const { return m_session->selection->offeredCopies(); }
 
 } // namespace quenlitor::platform::wayland

@@ -32,23 +32,31 @@ public:
     void clearContents() override;
     // Offers `text` as the selection and answers true once this connection's own device announces
     // that selection as this copy's; false when the compositor ignores it, another client takes
-    // the selection first, the connection is gone, or the compositor stays silent for `patience`.
+    // the selection first, or the compositor stays silent for a second, and false at once while
+    // not connected(). A copy refused for want of an answer stays offered until a later copy is
+    // confirmed: should the compositor make it the selection, onLateWrite tells.
     bool setString(std::string_view text) override;
 
-    // A descriptor that becomes readable whenever dispatch() has work (the compositor wrote, or a
-    // slow reader can take more); watch it with the event loop. Valid for the object's life.
+    // A descriptor that becomes readable whenever dispatch() has work (the compositor wrote, a
+    // slow reader can take more, or one's time is up); watch it with the event loop. Valid for
+    // the object's life.
     int descriptor() const;
     // Handles what the compositor sent and feeds readers that can take more; never blocks.
     void dispatch();
 
     // The manager in use: "ext_data_control_manager_v1" or "zwlr_data_control_manager_v1".
     std::string_view protocol() const;
-    // False once the compositor has gone away or dropped the seat.
+    // False once the compositor has gone away, and while there is no data-control device: the
+    // seat went, or the compositor ended the device before it said anything. One that ends is
+    // replaced, and a seat that comes is taken.
     bool connected() const;
     // Whether the selection announced last is the last copy's.
     bool ownsSelection() const;
     // Readers that have not taken all of their text yet.
     std::size_t waitingReaders() const;
+    // Copies whose source the compositor may still use: the selection's, and those refused for
+    // want of an answer in time.
+    std::size_t offeredCopies() const;
 
     // Called for every selection the device announces, with whether it is this process' copy.
     std::function<void(bool ours)> onSelection;
