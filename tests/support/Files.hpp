@@ -1,6 +1,7 @@
 #pragma once
 
-// Scratch folders, whole-file reads and environment variables for the length of one test.
+// Scratch folders, whole-file reads, open descriptors and environment variables for the length of one test.
+#include <cstddef>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -38,6 +39,15 @@ public:
 private:
     std::filesystem::path m_path;
 };
+
+// Descriptors this process has open, to find leaks.
+inline std::size_t openDescriptors() {
+    std::size_t count = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        ++count;
+    }
+    return count;
+}
 
 inline std::string readWhole(const std::filesystem::path& path) {
     std::ifstream file(path, std::ios::binary);
