@@ -1,7 +1,9 @@
 // The data-control binding against the compositor this test runs under (WAYLAND_DISPLAY), read
 // back by wl-clipboard's wl-paste, a Wayland client of its own. scripts/wayland-clipboard-test.sh
-// starts a compositor for it; elsewhere the tests skip.
+// starts a compositor for it; elsewhere the tests skip (fail in CI).
 #include "platform/wayland/DataControlClipboard.hpp"
+#include "support/Files.hpp"
+#include "support/Missing.hpp"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +12,6 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <memory>
 #include <poll.h>
 #include <string>
@@ -23,14 +24,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
-
-std::size_t openDescriptors() {
-    std::size_t count = 0;
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
-        ++count;
-    }
-    return count;
-}
+using testing::openDescriptors;
 
 // What a shell command prints, bounded in time by the command itself.
 std::string output(const std::string& command) {
@@ -130,15 +124,15 @@ class DataControlClipboardTest : public ::testing::Test {
 protected:
     void SetUp() override {
         if (std::getenv("WAYLAND_DISPLAY") == nullptr) {
-            GTEST_SKIP() << "no Wayland compositor (WAYLAND_DISPLAY is unset); scripts/wayland-clipboard-test.sh starts one";
+            QUENLITOR_MISSING("no Wayland compositor (WAYLAND_DISPLAY is unset); scripts/wayland-clipboard-test.sh starts one");
         }
         if (output("command -v wl-paste").empty()) {
-            GTEST_SKIP() << "wl-paste is missing: install wl-clipboard (scripts/bootstrap.sh --ci)";
+            QUENLITOR_MISSING("wl-paste is missing: install wl-clipboard (scripts/bootstrap.sh --ci)");
         }
         descriptorsBefore = openDescriptors();
         clipboard = DataControlClipboard::connect();
         if (clipboard == nullptr) {
-            GTEST_SKIP() << "the compositor offers no data-control manager";
+            QUENLITOR_MISSING("the compositor offers no data-control manager");
         }
     }
 
@@ -244,7 +238,7 @@ TEST_F(DataControlClipboardTest, BurstOfAThousandCopiesAllTakeAndLeakNothing) {
 TEST_F(DataControlClipboardTest, CompositorGoingAwayIsSurvived) {
     const char* compositor = std::getenv("QUENLITOR_END_COMPOSITOR");
     if (compositor == nullptr) {
-        GTEST_SKIP() << "QUENLITOR_END_COMPOSITOR names no compositor process to end";
+        QUENLITOR_MISSING("QUENLITOR_END_COMPOSITOR names no compositor process to end");
     }
     ASSERT_TRUE(clipboard->setString("\"C4\" C4 ."));
     ASSERT_EQ(::kill(static_cast<pid_t>(std::atol(compositor)), SIGKILL), 0);
