@@ -657,7 +657,10 @@ DataControlClipboard::~DataControlClipboard() = default;
 void DataControlClipboard::clearContents() {}
 
 bool DataControlClipboard::setString(std::string_view text) {
-    const bool taken = m_session->selection->claim(text, std::chrono::milliseconds(1000));
+    // The GUI thread waits this long at most: compositors answer within milliseconds, and one
+    // that answers later still gets the copy told through onLateWrite.
+    constexpr std::chrono::milliseconds copyPatience{250};
+    const bool taken = m_session->selection->claim(text, copyPatience);
     m_session->flush();
     m_session->reportLateWrites();
     return taken;

@@ -32,7 +32,7 @@ public:
     void clearContents() override;
     // Offers `text` as the selection and answers true once this connection's own device announces
     // that selection as this copy's; false when the compositor ignores it, another client takes
-    // the selection first, or the compositor stays silent for a second, and false at once while
+    // the selection first, or the compositor stays silent for 250 ms, and false at once while
     // not connected(). A copy refused for want of an answer stays offered until a later copy is
     // confirmed: should the compositor make it the selection, onLateWrite tells.
     bool setString(std::string_view text) override;
