@@ -1,8 +1,11 @@
 #include "DBusMenu.hpp"
 
+#include "MenuViews.hpp"
+
 #include <QAction>
 #include <QActionEvent>
 #include <QDBusError>
+#include <QDBusMessage>
 #include <QGuiApplication>
 #include <QMenu>
 #include <QTimer>
@@ -76,7 +79,7 @@ void DBusMenu::setMenu(QMenu* menu) {
     if (menu == m_menu) {
         return;
     }
-    closed();
+    closeForHosts();
     m_menu = menu;
     m_layoutChanged = true;
     changeLater();
@@ -218,30 +221,43 @@ void DBusMenu::follow(QMenu* menu) {
     menu->installEventFilter(this);
 }
 
-void DBusMenu::opened() {
-    if (m_open || m_menu == nullptr) {
+// Hosts announce an opening once or twice: AboutToShow then "opened" (libdbusmenu-qt: KDE Plasma,
+// LXQt), "opened" then AboutToShow (GNOME's AppIndicator extension, which also calls AboutToShow
+// alone when it first reads the menu).
+void DBusMenu::announced(Announcement announcement) {
+    if (m_menu == nullptr) {
         return;
     }
-    m_open = true;
-    Q_EMIT m_menu->aboutToShow();
+    const QString host = caller();
+    if (const auto opening = m_openings.find(host); opening != m_openings.end() && (*opening & announcement) == 0) {
+        *opening |= announcement;
+        return;
+    }
+    m_openings.insert(host, announcement);
+    MenuViews::of(*m_menu).open(host);
 }
 
 // The application rebuilds the menu as it opens; the host hears of it before it reads it. True
 // when the menu changed.
 bool DBusMenu::openedByHost() {
     const uint before = m_revision;
-    opened();
+    announced(aboutToShowCall);
     sendChanges();
     return m_revision != before;
 }
 
-void DBusMenu::closed() {
-    if (!m_open) {
-        return;
+// The host's unique bus name; none for a call from this process.
+QString DBusMenu::caller() const { return calledFromDBus() ? message().service() : QString(); }
+
+void DBusMenu::closedBy(const QString& host) {
+    if (m_openings.remove(host) && m_menu != nullptr) {
+        MenuViews::of(*m_menu).close(host);
     }
-    m_open = false;
-    if (m_menu != nullptr) {
-        Q_EMIT m_menu->aboutToHide();
+}
+
+void DBusMenu::closeForHosts() {
+    for (const QString& host : m_openings.keys()) {
+        closedBy(host);
     }
 }
 
@@ -255,9 +271,9 @@ bool DBusMenu::handle(int id, const QString& eventId) {
             action->trigger();
         }
     } else if (eventId == QLatin1String("opened") && id == 0) {
-        opened();
+        announced(openedEvent);
     } else if (eventId == QLatin1String("closed") && id == 0) {
-        closed();
+        closedBy(caller());
     }
     return true;
 }

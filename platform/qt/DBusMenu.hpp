@@ -17,9 +17,10 @@ namespace quenlitor::platform::qt {
 //
 // - Entry 0 is the menu; every action gets an id of its own the first time a host sees it, kept
 //   while the action lives and never given to another.
-// - A host opening the menu (AboutToShow or the "opened" event of entry 0) emits the QMenu's
-//   aboutToShow, as a menu drawn by Qt does, and its "closed" event emits aboutToHide; each once
-//   per opening, however many of the two a host sends.
+// - Each host is one of the menu's views (MenuViews), named by its unique bus name. Its opening
+//   (AboutToShow or the "opened" event of entry 0, or both, in either order) opens the menu once;
+//   the same announcement again is a new opening, rebuilt as any: the host never said the last
+//   one closed. Its "closed" event closes it.
 // - "clicked" triggers the action, unless it is disabled, a submenu or gone from the menu.
 // - Changes reach hosts once the events waiting have run: new texts, states and checkmarks as
 //   ItemsPropertiesUpdated, actions added or removed (a menu rebuilt) as LayoutUpdated with a new
@@ -39,6 +40,9 @@ public:
     void setMenu(QMenu* menu);
     QMenu* menu() const { return m_menu; }
     uint revision() const { return m_revision; }
+    // Closes the menu for every host: none can reach it any longer (the connection it is exported
+    // on is closing).
+    void closeForHosts();
 
     uint version() const { return 3; }
     QString textDirection() const;
@@ -67,22 +71,26 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    enum Announcement : unsigned { aboutToShowCall = 1U, openedEvent = 2U };
+
     DBusMenuLayout layoutOf(int id, QMenu* menu, int depth, const QStringList& names);
     QVariantMap propertiesOf(int id, const QStringList& names);
     int idOf(QAction* action);
     QAction* actionOf(int id) const;
     bool known(int id) const { return id == 0 ? m_menu != nullptr : actionOf(id) != nullptr; }
     void follow(QMenu* menu);
-    void opened();
+    void announced(Announcement announcement);
     bool openedByHost();
-    void closed();
+    void closedBy(const QString& host);
+    QString caller() const;
     bool handle(int id, const QString& eventId);
     void changeLater();
     void sendChanges();
     void refuse(const QString& why);
 
     QPointer<QMenu> m_menu;
-    bool m_open = false;
+    // The announcements of each host's opening so far, by host.
+    QHash<QString, unsigned> m_openings;
     uint m_revision = 1;
     int m_nextId = 1;
     QHash<const QObject*, int> m_ids;

@@ -1,5 +1,6 @@
 #include "QtMenu.hpp"
 
+#include "MenuViews.hpp"
 #include "QtText.hpp"
 
 #include <QCoreApplication>
@@ -85,12 +86,13 @@ void QtMenuItem::chosen() {
 
 std::shared_ptr<QtMenu> QtMenu::create() {
     std::shared_ptr<QtMenu> menu(new QtMenu);
-    QObject::connect(menu->qmenu(), &QMenu::aboutToShow, menu->qmenu(), [weak = std::weak_ptr<QtMenu>(menu)] {
+    const MenuViews* views = &MenuViews::of(*menu->qmenu());
+    QObject::connect(views, &MenuViews::opening, views, [weak = std::weak_ptr<QtMenu>(menu)] {
         if (const auto self = weak.lock()) {
             self->reportOpening();
         }
     });
-    QObject::connect(menu->qmenu(), &QMenu::aboutToHide, menu->qmenu(), [weak = std::weak_ptr<QtMenu>(menu)] {
+    QObject::connect(views, &MenuViews::closed, views, [weak = std::weak_ptr<QtMenu>(menu)] {
         if (const auto self = weak.lock()) {
             self->reportClosing();
         }

@@ -58,9 +58,9 @@ private:
 
 // A menu over a QMenu that belongs to it, showing tool tips, never enabling items by itself.
 //
-// The delegate is told of an opening by the QMenu's aboutToShow and of a closing by its
-// aboutToHide. A tray host that shows the menu itself over D-Bus (DBusMenu) calls AboutToShow
-// before showing it and sends a "closed" event after, which become the same two signals.
+// The delegate is told of the menu's openings and closings as its views (MenuViews: Qt's popup,
+// the status window, tray hosts over D-Bus) show it and stop: each opening of one of them rebuilds
+// the menu, and the delegate never hears two openings without a closing between them.
 class QtMenu final : public Menu, public std::enable_shared_from_this<QtMenu> {
 public:
     static std::shared_ptr<QtMenu> create();
@@ -73,13 +73,11 @@ public:
     std::vector<std::shared_ptr<MenuItem>> items() const override { return m_items; }
 
     QMenu* qmenu() const { return m_qmenu.get(); }
-    // Tells the delegate, if it still exists, that the menu is about to open.
-    void reportOpening();
-    // Tells the delegate, if it still exists, that the menu has closed.
-    void reportClosing();
 
 private:
     QtMenu();
+    void reportOpening();
+    void reportClosing();
 
     std::weak_ptr<MenuDelegate> m_delegate;
     std::vector<std::shared_ptr<MenuItem>> m_items;

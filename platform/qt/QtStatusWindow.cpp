@@ -1,5 +1,6 @@
 #include "QtStatusWindow.hpp"
 
+#include "MenuViews.hpp"
 #include "QtMenu.hpp"
 #include "QtText.hpp"
 #include "X11.hpp"
@@ -21,6 +22,8 @@ namespace {
 constexpr int iconSide = 32;
 // Wide enough for the capture and token lines to wrap onto two lines at most.
 constexpr int windowWidth = 420;
+// The window among the menu's views.
+const QString windowView = QStringLiteral("window");
 
 QFrame* separatorLine() {
     auto* line = new QFrame;
@@ -102,12 +105,15 @@ QtStatusWindow::QtStatusWindow() {
 }
 
 QtStatusWindow::~QtStatusWindow() {
+    closeMenu();
     if (m_menu) {
         m_menu->qmenu()->removeEventFilter(this);
     }
 }
 
 void QtStatusWindow::setMenu(std::shared_ptr<QtMenu> menu) {
+    const bool open = m_open;
+    closeMenu();
     if (m_menu) {
         m_menu->qmenu()->removeEventFilter(this);
     }
@@ -115,6 +121,9 @@ void QtStatusWindow::setMenu(std::shared_ptr<QtMenu> menu) {
     if (m_menu) {
         // The application adds and removes items when it rebuilds the menu.
         m_menu->qmenu()->installEventFilter(this);
+    }
+    if (open) {
+        this->open();
     }
     scheduleLayout();
 }
@@ -145,7 +154,17 @@ void QtStatusWindow::open() {
     }
     m_open = true;
     if (m_menu) {
-        m_menu->reportOpening();
+        MenuViews::of(*m_menu->qmenu()).open(windowView);
+    }
+}
+
+void QtStatusWindow::closeMenu() {
+    if (!m_open) {
+        return;
+    }
+    m_open = false;
+    if (m_menu) {
+        MenuViews::of(*m_menu->qmenu()).close(windowView);
     }
 }
 
@@ -163,12 +182,7 @@ void QtStatusWindow::showEvent(QShowEvent* event) {
 
 void QtStatusWindow::hideEvent(QHideEvent* event) {
     QWidget::hideEvent(event);
-    if (m_open) {
-        m_open = false;
-        if (m_menu) {
-            m_menu->reportClosing();
-        }
-    }
+    closeMenu();
 }
 
 bool QtStatusWindow::eventFilter(QObject* watched, QEvent* event) {
@@ -211,10 +225,7 @@ void QtStatusWindow::layOutItems() {
         QWidget* widget = widgetFor(shown, [this, weak = std::weak_ptr<QtMenuItem>(shown)] {
             if (const auto chosen = weak.lock()) {
                 // As from a menu: it closes, the command runs, and the window shows the menu anew.
-                if (m_open && m_menu) {
-                    m_open = false;
-                    m_menu->reportClosing();
-                }
+                closeMenu();
                 chosen->action()->trigger();
                 reopenAfterChoice();
             }
@@ -222,10 +233,7 @@ void QtStatusWindow::layOutItems() {
         if (const auto submenu = std::dynamic_pointer_cast<QtMenu>(shown->submenu())) {
             // A command chosen in the submenu has run by now.
             connect(submenu->qmenu(), &QMenu::triggered, widget, [this] {
-                if (m_open && m_menu) {
-                    m_open = false;
-                    m_menu->reportClosing();
-                }
+                closeMenu();
                 reopenAfterChoice();
             });
         }

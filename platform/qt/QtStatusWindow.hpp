@@ -51,6 +51,7 @@ protected:
 
 private:
     void open();
+    void closeMenu();
     void layOutItems();
     void scheduleLayout();
     void reopenAfterChoice();

@@ -7,6 +7,7 @@
 #include "QtTestSupport.hpp"
 #include "platform/qt/QtMenu.hpp"
 #include "platform/qt/QtStatusItem.hpp"
+#include "platform/qt/QtStatusWindow.hpp"
 #include "support/Missing.hpp"
 
 #include <gtest/gtest.h>
@@ -165,28 +166,56 @@ TEST(DBusMenu, HostsReadTheMenuAsItIsShown) {
     EXPECT_EQ(idOf(exported, "Salir"), quit) << "an entry keeps its id";
 }
 
-TEST(DBusMenu, HostsOpeningAndClosingReachTheApplicationOncePerOpening) {
-    ApplicationLikeMenu application;
-    const auto delegate = std::make_shared<RecordingMenuDelegate>();
-    application.menu->setDelegate(delegate);
-    DBusMenu exported;
-    exported.setMenu(application.menu->qmenu());
-
-    // Hosts send AboutToShow, the "opened" event, or both; "closed" may come more than once.
-    exported.AboutToShow(0);
-    exported.Event(0, "opened", QDBusVariant(0), 0);
-    EXPECT_EQ(delegate->events, (std::vector<std::string>{"open"}));
-    EXPECT_FALSE(exported.AboutToShow(idOf(exported, "Entradas MIDI"))) << "a submenu is part of its menu's opening";
-    exported.Event(0, "closed", QDBusVariant(0), 0);
-    exported.Event(0, "closed", QDBusVariant(0), 0);
-    EXPECT_EQ(delegate->events, (std::vector<std::string>{"open", "close"}));
-    exported.Event(0, "opened", QDBusVariant(0), 0);
-    EXPECT_EQ(delegate->events, (std::vector<std::string>{"open", "close", "open"}));
-
-    // A menu replaced while open closes first.
-    const auto other = QtMenu::create();
-    exported.setMenu(other->qmenu());
-    EXPECT_EQ(delegate->events.back(), "close");
+// Each opening a host announces reaches the application once, whichever of AboutToShow and
+// "opened" it sends, in either order; the same announcement again is a new opening, even
+// without a "closed" between them. With the window and Qt's popup on the same menu, the
+// application hears one story, closed with the last of them.
+TEST(DBusMenu, EveryOpeningAHostAnnouncesReachesTheApplicationOnce) {
+    const struct {
+        const char* name;
+        std::vector<std::string> sent;
+        std::vector<std::string> told;
+    } rows[] = {
+        {"AboutToShow then opened (KDE Plasma, LXQt)", {"show", "opened", "closed", "closed"}, {"open", "close"}},
+        {"opened then AboutToShow (GNOME)", {"opened", "show", "closed"}, {"open", "close"}},
+        {"AboutToShow then opened, twice, never closed", {"show", "opened", "show", "opened"}, {"open", "close", "open"}},
+        {"GNOME reads the menu first, then opens it", {"show", "opened", "show", "closed"}, {"open", "close", "open", "close"}},
+        {"AboutToShowGroup", {"group", "group", "closed"}, {"open", "close", "open", "close"}},
+        {"a submenu's opening is part of its menu's", {"show", "submenu", "opened"}, {"open"}},
+        {"a menu replaced while open closes first", {"show", "replaced"}, {"open", "close"}},
+        {"the window, the popup and a host", {"window", "show", "opened", "popup", "unpop", "closed", "unwindow"},
+         {"open", "close", "open", "close", "open", "close"}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        ApplicationLikeMenu application;
+        const auto delegate = std::make_shared<RecordingMenuDelegate>();
+        application.menu->setDelegate(delegate);
+        DBusMenu exported;
+        exported.setMenu(application.menu->qmenu());
+        QtStatusWindow window;
+        window.setMenu(application.menu);
+        const auto other = QtMenu::create();
+        for (const std::string& sent : row.sent) {
+            QList<int> errors;
+            if (sent == "show") {
+                exported.AboutToShow(0);
+            } else if (sent == "submenu") {
+                EXPECT_FALSE(exported.AboutToShow(idOf(exported, "Entradas MIDI")));
+            } else if (sent == "group") {
+                exported.AboutToShowGroup({0}, errors);
+            } else if (sent == "replaced") {
+                exported.setMenu(other->qmenu());
+            } else if (sent == "window" || sent == "unwindow") {
+                sent == "window" ? window.present() : window.hide();
+            } else if (sent == "popup" || sent == "unpop") {
+                sent == "popup" ? application.menu->qmenu()->popup(QPoint(10, 10)) : application.menu->qmenu()->hide();
+            } else {
+                exported.Event(0, QString::fromStdString(sent), QDBusVariant(0), 0);
+            }
+        }
+        EXPECT_EQ(delegate->events, row.told);
+    }
 }
 
 TEST(DBusMenu, ClicksChooseOnlyWhatCanBeChosen) {
