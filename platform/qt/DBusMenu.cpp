@@ -4,8 +4,12 @@
 
 #include <QAction>
 #include <QActionEvent>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QDBusError>
 #include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
 #include <QGuiApplication>
 #include <QMenu>
 #include <QTimer>
@@ -234,6 +238,7 @@ void DBusMenu::announced(Announcement announcement) {
         return;
     }
     m_openings.insert(host, announcement);
+    watch(host);
     MenuViews::of(*m_menu).open(host);
 }
 
@@ -259,6 +264,47 @@ void DBusMenu::closeForHosts() {
     for (const QString& host : m_openings.keys()) {
         closedBy(host);
     }
+}
+
+// A host that leaves the bus with the menu open never says it closed.
+void DBusMenu::watch(const QString& host) {
+    if (!calledFromDBus()) {
+        return;
+    }
+    QDBusConnection bus = connection();
+    if (bus.name() != m_watchedOn) {
+        m_watchedOn = bus.name();
+        m_watched.clear();
+    }
+    if (m_watched.contains(host) || !watchOwner(bus, host, true)) {
+        return;
+    }
+    m_watched.insert(host);
+    // A host gone before the watch began: the bus answers after it has taken the watch.
+    auto* present = new QDBusPendingCallWatcher(bus.interface()->asyncCall(QStringLiteral("NameHasOwner"), host), this);
+    connect(present, &QDBusPendingCallWatcher::finished, this, [this, host](QDBusPendingCallWatcher* call) {
+        call->deleteLater();
+        if (const QDBusPendingReply<bool> reply = *call; reply.isValid() && !reply.value()) {
+            hostOwnerChanged(host, host, QString());
+        }
+    });
+}
+
+// Not a QDBusServiceWatcher: it would hold the connection, which the item closes to leave the bus.
+bool DBusMenu::watchOwner(QDBusConnection bus, const QString& host, bool on) {
+    const QString service = QStringLiteral("org.freedesktop.DBus");
+    const QString signal = QStringLiteral("NameOwnerChanged");
+    const char* slot = SLOT(hostOwnerChanged(QString, QString, QString));
+    return on ? bus.connect(service, QStringLiteral("/org/freedesktop/DBus"), service, signal, {host}, QString(), this, slot)
+              : bus.disconnect(service, QStringLiteral("/org/freedesktop/DBus"), service, signal, {host}, QString(), this, slot);
+}
+
+void DBusMenu::hostOwnerChanged(const QString& host, const QString&, const QString& newOwner) {
+    if (!newOwner.isEmpty() || !m_watched.remove(host)) {
+        return;
+    }
+    watchOwner(QDBusConnection(m_watchedOn), host, false);
+    closedBy(host);
 }
 
 bool DBusMenu::handle(int id, const QString& eventId) {

@@ -3,6 +3,7 @@
 #include "DBusTrayTypes.hpp"
 
 #include <QAction>
+#include <QDBusConnection>
 #include <QDBusContext>
 #include <QHash>
 #include <QMenu>
@@ -20,7 +21,7 @@ namespace quenlitor::platform::qt {
 // - Each host is one of the menu's views (MenuViews), named by its unique bus name. Its opening
 //   (AboutToShow or the "opened" event of entry 0, or both, in either order) opens the menu once;
 //   the same announcement again is a new opening, rebuilt as any: the host never said the last
-//   one closed. Its "closed" event closes it.
+//   one closed. Its "closed" event, or its leaving the bus, closes it.
 // - "clicked" triggers the action, unless it is disabled, a submenu or gone from the menu.
 // - Changes reach hosts once the events waiting have run: new texts, states and checkmarks as
 //   ItemsPropertiesUpdated, actions added or removed (a menu rebuilt) as LayoutUpdated with a new
@@ -70,6 +71,10 @@ Q_SIGNALS:
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
+private Q_SLOTS:
+    // Not exported: QtDBus exports public slots only.
+    void hostOwnerChanged(const QString& host, const QString& oldOwner, const QString& newOwner);
+
 private:
     enum Announcement : unsigned { aboutToShowCall = 1U, openedEvent = 2U };
 
@@ -83,6 +88,8 @@ private:
     bool openedByHost();
     void closedBy(const QString& host);
     QString caller() const;
+    void watch(const QString& host);
+    bool watchOwner(QDBusConnection bus, const QString& host, bool on);
     bool handle(int id, const QString& eventId);
     void changeLater();
     void sendChanges();
@@ -91,6 +98,9 @@ private:
     QPointer<QMenu> m_menu;
     // The announcements of each host's opening so far, by host.
     QHash<QString, unsigned> m_openings;
+    // Hosts whose leaving the bus is watched, on the connection named.
+    QSet<QString> m_watched;
+    QString m_watchedOn;
     uint m_revision = 1;
     int m_nextId = 1;
     QHash<const QObject*, int> m_ids;

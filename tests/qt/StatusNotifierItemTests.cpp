@@ -449,6 +449,73 @@ TEST(StatusNotifierItem, OnTheBusHostsFindReadAndUseIt) {
     watcher.stop();
 }
 
+// A host that ends with the menu open (a panel that crashes) never says it closed: its leaving
+// the bus closes the menu, and the next host's first opening reads it rebuilt.
+TEST(StatusNotifierItem, AHostLeavingTheBusWithTheMenuOpenClosesIt) {
+    if (!testing::sessionBusRuns) {
+        GTEST_SKIP() << "dbus-daemon is missing: no bus to test on";
+    }
+    struct Application final : MenuDelegate {
+        std::shared_ptr<QtMenu> menu = QtMenu::create();
+        std::string status;
+        std::vector<std::string> events;
+        void menuWillOpen(Menu&) override {
+            events.push_back("open");
+            menu->removeAllItems();
+            menu->addItem(QtMenuItem::create(status, false));
+        }
+        void menuDidClose(Menu&) override { events.push_back("close"); }
+    };
+    const auto application = std::make_shared<Application>();
+    application->menu->setDelegate(application);
+    StatusNotifierItem notifier(QStringLiteral("quenlitor-test"));
+    notifier.setMenu(application->menu->qmenu());
+    ASSERT_TRUE(notifier.show());
+    const auto menuCall = [&](const QString& host, const QString& method, const QVariantList& arguments, QDBus::CallMode mode) {
+        QDBusMessage message = QDBusMessage::createMethodCall(notifier.serviceName(), "/MenuBar", "com.canonical.dbusmenu", method);
+        message.setArguments(arguments);
+        return QDBusConnection(host).call(message, mode, 5000);
+    };
+    const QVariantList opened{0, QStringLiteral("opened"), QVariant::fromValue(QDBusVariant(0)), 0U};
+
+    const struct {
+        const char* name;
+        QDBus::CallMode mode;
+    } rows[] = {
+        {"gone after its opening was read", QDBus::BlockWithGui},
+        {"gone before the application read its opening", QDBus::NoBlock},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        application->status = "Captura en pausa";
+        application->events.clear();
+        const QString host = QStringLiteral("dying-host");
+        const QString unique = QDBusConnection::connectToBus(QDBusConnection::SessionBus, host).baseService();
+        menuCall(host, "AboutToShow", {0}, row.mode);
+        menuCall(host, "Event", opened, row.mode);
+        // Sent: the bus answers this host in order.
+        QDBusConnection(host).interface()->isServiceRegistered(unique);
+        QDBusConnection::disconnectFromBus(host);
+        if (row.mode == QDBus::NoBlock) {
+            // The bus forgets the host while the application has not yet read a word from it.
+            while (QDBusConnection::sessionBus().interface()->isServiceRegistered(unique)) {
+            }
+        }
+        EXPECT_TRUE(processEventsUntil([&] { return application->events == std::vector<std::string>{"open", "close"}; }));
+
+        application->status = "Tocando: C4";
+        const QString next = QStringLiteral("next-host");
+        QDBusConnection::connectToBus(QDBusConnection::SessionBus, next);
+        menuCall(next, "AboutToShow", {0}, QDBus::BlockWithGui);
+        const QDBusMessage layout = menuCall(next, "GetLayout", {0, -1, QStringList()}, QDBus::BlockWithGui);
+        EXPECT_EQ(drawnEntries(qdbus_cast<DBusMenuLayout>(layout.arguments().value(1))),
+                  std::vector<std::string>{"Tocando: C4"});
+        menuCall(next, "Event", {0, QStringLiteral("closed"), QVariant::fromValue(QDBusVariant(0)), 0U}, QDBus::BlockWithGui);
+        QDBusConnection::disconnectFromBus(next);
+        EXPECT_EQ(application->events.back(), "close");
+    }
+}
+
 } // namespace
 } // namespace quenlitor::platform::qt
 
