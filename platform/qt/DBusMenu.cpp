@@ -293,10 +293,11 @@ void DBusMenu::watch(const QString& host) {
 // Not a QDBusServiceWatcher: it would hold the connection, which the item closes to leave the bus.
 bool DBusMenu::watchOwner(QDBusConnection bus, const QString& host, bool on) {
     const QString service = QStringLiteral("org.freedesktop.DBus");
+    const QString path = QStringLiteral("/org/freedesktop/DBus");
     const QString signal = QStringLiteral("NameOwnerChanged");
     const char* slot = SLOT(hostOwnerChanged(QString, QString, QString));
-    return on ? bus.connect(service, QStringLiteral("/org/freedesktop/DBus"), service, signal, {host}, QString(), this, slot)
-              : bus.disconnect(service, QStringLiteral("/org/freedesktop/DBus"), service, signal, {host}, QString(), this, slot);
+    return on ? bus.connect(service, path, service, signal, {host}, QString(), this, slot)
+              : bus.disconnect(service, path, service, signal, {host}, QString(), this, slot);
 }
 
 void DBusMenu::hostOwnerChanged(const QString& host, const QString&, const QString& newOwner) {
