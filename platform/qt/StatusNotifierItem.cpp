@@ -151,6 +151,8 @@ void StatusNotifierItem::hide() {
     }
     delete m_watcher;
     m_watcher = nullptr;
+    // Hosts can no longer reach the menu, so none will say it closed.
+    m_menu->closeForHosts();
     // The bus forgets the connection's names with it, and the watchers forget the item.
     QDBusConnection::disconnectFromBus(std::exchange(m_connectionName, {}));
     m_serviceName.clear();

@@ -523,6 +523,15 @@ TEST(StatusNotifierItem, AHostLeavingTheBusWithTheMenuOpenClosesIt) {
         QDBusConnection::disconnectFromBus(next);
         EXPECT_EQ(application->events.back(), "close");
     }
+
+    // The item leaving the bus (the window or an XEmbed tray taking over) ends the hosts' openings.
+    application->events.clear();
+    const QString last = QStringLiteral("last-host");
+    QDBusConnection::connectToBus(QDBusConnection::SessionBus, last);
+    menuCall(last, "AboutToShow", {0}, QDBus::BlockWithGui);
+    notifier.hide();
+    EXPECT_EQ(application->events, (std::vector<std::string>{"open", "close"}));
+    QDBusConnection::disconnectFromBus(last);
 }
 
 } // namespace
