@@ -4,7 +4,6 @@
 #include "platform/Clipboard.hpp"
 
 #include <algorithm>
-#include <ranges>
 
 namespace quenlitor {
 
@@ -131,8 +130,9 @@ void CaptureController::copyText(const std::string& text, const std::string& tit
 }
 
 void CaptureController::copiedLate(std::string_view text) {
-    const auto newest = std::ranges::find(m_refusedCopies | std::views::reverse, text,
-                                          &std::pair<std::string, std::string>::first);
+    // Plain reverse iterators: clang's fuzzing build cannot use libstdc++ 12's range views.
+    const auto newest = std::find_if(m_refusedCopies.rbegin(), m_refusedCopies.rend(),
+                                     [text](const auto& refused) { return refused.first == text; });
     if (newest == m_refusedCopies.rend()) {
         return;
     }
