@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # Installs the Debian packages this project builds and tests with, when any is missing.
-# Usage: scripts/bootstrap.sh [--ci]   (--ci adds what only CI needs: clang for fuzzing, the VM test tools,
-# the X server, tray hosts and X tools of the tray smoke test and of the desktop acceptance test,
-# and the package test's Debian tools)
+# Usage: scripts/bootstrap.sh [--ci | --sessions | --missing-sessions]
+#   --ci adds what only CI needs: clang for fuzzing, the VM test tools, the X server, tray hosts
+#   and X tools of the tray smoke test and of the desktop acceptance test, the package test's
+#   Debian tools, and the desktops of the desktop sessions test; --sessions installs those
+#   desktops alone (in the Debian 13 system of that test); --missing-sessions only prints which
+#   of them are not installed, one a line.
 # The validators of the manual pages, the .desktop file and the AppStream data run with the tests;
 # dpkg-dev and file build the Debian package; the tray item's tests start a dbus-daemon of their own.
 # Releases it knows, from /etc/os-release: Debian 12 (bookworm) and Debian 13 (trixie); Debian
@@ -22,38 +25,38 @@ packages=(
 
 # clang's sanitizer and fuzzer runtime carries clang's version in its name; trayer, the XEmbed tray
 # host, is not in Debian testing at present (the tests that need it say it is missing);
-# plasmashell runs on Wayland through Qt's Wayland plugin: Qt 5's on Debian 12 (Plasma 5.27), Qt 6's
-# from Debian 13 on (Plasma 6, where the desktop sessions test's KDE session has not been tried).
+# plasmashell runs on Wayland through Qt's Wayland plugin: Qt 5's on Debian 12 (Plasma 5.27, its
+# watcher in kded5), Qt 6's from Debian 13 on (Plasma 6, its watcher in kded6).
 # shellcheck source=/dev/null
 release=$(. /etc/os-release 2>/dev/null && echo "${VERSION_CODENAME:-}")
 case $release in
-  bookworm) clang_runtime=libclang-rt-14-dev tray_host=trayer qt_wayland=qtwayland5 ;;
-  trixie) clang_runtime=libclang-rt-19-dev tray_host=trayer qt_wayland=qt6-wayland ;;
-  forky) clang_runtime=libclang-rt-21-dev tray_host='' qt_wayland=qt6-wayland ;;
+  bookworm) clang_runtime=libclang-rt-14-dev tray_host=trayer plasma=(qtwayland5 kded5) ;;
+  trixie) clang_runtime=libclang-rt-19-dev tray_host=trayer plasma=(qt6-wayland kded6) ;;
+  forky) clang_runtime=libclang-rt-21-dev tray_host='' plasma=(qt6-wayland kded6) ;;
   *)
     echo "bootstrap: ${release:-this system} is not a release this script knows (bookworm, trixie, forky); trying Debian 13's package names" >&2
-    clang_runtime=libclang-rt-19-dev tray_host=trayer qt_wayland=qt6-wayland ;;
+    clang_runtime=libclang-rt-19-dev tray_host=trayer plasma=(qt6-wayland kded6) ;;
 esac
 
-if [[ "${1:-}" == "--ci" ]]; then
-  packages+=(clang "$clang_runtime" qemu-system-x86 busybox-static cpio kmod)
-  packages+=(xvfb ${tray_host:+"$tray_host"} xdotool x11-utils imagemagick time)
-  packages+=(lintian debootstrap wget)
-  # The desktop acceptance test: a session bus, Xfce's panel as the StatusNotifierItem host, a
-  # clipboard reader, Debian's Python bindings for D-Bus, and XCB's XFixes library (read through ctypes).
-  packages+=(dbus libglib2.0-bin xfce4-panel xclip python3 python3-dbus libxcb-xfixes0)
-  # The Wayland clipboard test: the data-control compositors (sway, KWin), GNOME Shell (Mutter,
-  # without data-control) and Wayland readers.
-  packages+=(sway kwin-wayland gnome-shell xwayland wl-clipboard)
-  # The desktop sessions test: GNOME Shell headless, with and without the AppIndicator extension;
-  # KDE Plasma's shell with its default panel and the activity manager it needs (on KWin, above);
-  # grim for screenshots under sway; the accessibility bus, where the GNOME session reads and
-  # presses the window's widgets.
-  packages+=(gnome-shell-extension-appindicator plasma-workspace plasma-desktop "$qt_wayland" kactivitymanagerd grim)
-  packages+=(at-spi2-core)
-  # The tray faults test: its fake StatusNotifierWatcher runs GLib's main loop.
-  packages+=(python3-gi)
-fi
+# The desktop sessions test: Xfce's panel, LXQt's panel with openbox, GNOME Shell headless with
+# and without the AppIndicator extension, KDE Plasma's shell with its default panel and the
+# activity manager it needs on KWin, sway with swaybar; XWayland, the X tools that find and click
+# windows and take pictures (grim under sway), the accessibility bus where the GNOME session reads
+# and presses the window's widgets, Debian's Python bindings for D-Bus and GLib.
+sessions=(xvfb dbus libglib2.0-bin xdotool x11-utils imagemagick xclip python3 python3-dbus python3-gi at-spi2-core
+  xfce4-panel lxqt-panel openbox gnome-shell gnome-shell-extension-appindicator xwayland
+  kwin-wayland plasma-workspace plasma-desktop kactivitymanagerd "${plasma[@]}" sway grim)
+
+case ${1:-} in
+  --ci)
+    packages+=(clang "$clang_runtime" qemu-system-x86 busybox-static cpio kmod)
+    packages+=(${tray_host:+"$tray_host"} time lintian debootstrap wget)
+    # The desktop acceptance test reads XCB's XFixes through ctypes; the Wayland clipboard test
+    # reads with wl-clipboard.
+    packages+=(libxcb-xfixes0 wl-clipboard "${sessions[@]}") ;;
+  --sessions) packages=("${sessions[@]}") ;;
+  --missing-sessions) packages=("${sessions[@]}") ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do
@@ -61,6 +64,7 @@ for p in "${packages[@]}"; do
     missing+=("$p")
   fi
 done
+[[ ${1:-} == --missing-sessions ]] && { ((${#missing[@]} == 0)) || printf '%s\n' "${missing[@]}"; exit 0; }
 [[ ${#missing[@]} -eq 0 ]] && exit 0
 
 if [[ $(id -u) -ne 0 ]]; then

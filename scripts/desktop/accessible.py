@@ -10,12 +10,11 @@ index of the menu is the widget at that index of `items()`.
 """
 
 import collections
-import shutil
-import subprocess
 
 import dbus
 
-from probes import APP_NAME, check, exit_status, wait_for
+from .report import exit_status, wait_for
+from .tray import APP_NAME
 
 ACCESSIBLE_ENV = {"QT_LINUX_ACCESSIBILITY_ALWAYS_ON": "1"}
 ACCESSIBLE = "org.a11y.atspi.Accessible"
@@ -31,15 +30,16 @@ Widget = collections.namedtuple("Widget", "name role states path")
 class AccessibleWindow:
     """The window of the application running as process pid, read on the accessibility bus."""
 
-    def __init__(self, bus, connection):
+    def __init__(self, session, bus, connection):
+        self.session = session
         self.bus = bus
         self.connection = connection
 
     @classmethod
-    def of_process(cls, session_bus, pid, timeout):
+    def of_process(cls, session, pid, timeout):
         """The process's window once its widgets are on the accessibility bus, else None; raises
         DBusException when there is no accessibility bus (at-spi2-core missing)."""
-        address = session_bus.get_object("org.a11y.Bus", "/org/a11y/bus").GetAddress(dbus_interface="org.a11y.Bus")
+        address = session.bus.get_object("org.a11y.Bus", "/org/a11y/bus").GetAddress(dbus_interface="org.a11y.Bus")
         bus = dbus.bus.BusConnection(str(address))
         bus_daemon = bus.get_object("org.freedesktop.DBus", "/org/freedesktop/DBus")
 
@@ -51,7 +51,7 @@ class AccessibleWindow:
                     owner = bus_daemon.GetConnectionUnixProcessID(name, dbus_interface="org.freedesktop.DBus")
                 except dbus.DBusException:
                     continue
-                window = cls(bus, str(name))
+                window = cls(session, bus, str(name))
                 if int(owner) == pid and window.items():
                     return window
             return None
@@ -99,7 +99,6 @@ class AccessibleWindow:
                 raise
         return widget
 
-
     def click(self, name):
         """Clicks the widget named name with the pointer (XTEST, through xdotool) in its middle, where
         the accessibility bus places it; the widget clicked."""
@@ -108,8 +107,7 @@ class AccessibleWindow:
             raise LookupError(f"no widget {name!r} in the window: {[w.name for w in self.items()]}")
         x, y, width, height = map(int, self.bus.get_object(self.connection, widget.path).GetExtents(
             dbus.UInt32(SCREEN), dbus_interface=COMPONENT))
-        subprocess.run(["xdotool", "mousemove", str(x + width // 2), str(y + height // 2), "click", "1"],
-                       check=True, capture_output=True, timeout=10)
+        self.session.run(["xdotool", "mousemove", str(x + width // 2), str(y + height // 2), "click", "1"], check=True)
         return widget
 
 
@@ -118,56 +116,53 @@ def checked(widget):
     return None if widget is None else bool(widget.states >> CHECKED & 1)
 
 
-def check_commands(window):
+def check_commands(report, window):
     """Checks that the window's commands work as a person uses them: "Reiniciar notas retenidas",
     clicked with the pointer, resets; pressed as a screen reader presses them, "Pausar captura"
     pauses (the capture line and the button say so) and "Reanudar captura" resumes, and the
     title's check box flips and flips back. The capture line and the title's mark end as at the
     start."""
-    if shutil.which("xdotool"):
-        window.click("Reiniciar notas retenidas")
-        check(wait_for(lambda: window.line(2) == "Captura reiniciada.", 3),
-              'in the window "Reiniciar notas retenidas", clicked, resets: "Captura reiniciada."',
-              f"capture line {window.line(2)!r}")
-    else:
-        check(False, "xdotool is missing; run scripts/bootstrap.sh --ci")
+    window.click("Reiniciar notas retenidas")
+    report.check(wait_for(lambda: window.line(2) == "Captura reiniciada.", 3),
+                 'in the window "Reiniciar notas retenidas", clicked, resets: "Captura reiniciada."',
+                 f"capture line {window.line(2)!r}")
 
     window.press("Pausar captura")
     paused = wait_for(lambda: window.line(2) == "Captura en pausa" and window.find("Reanudar captura"), 3)
-    check(bool(paused), '"Pausar captura" pauses: "Captura en pausa", the button "Reanudar captura"',
-          f"capture line {window.line(2)!r}, widgets {[w.name for w in window.items()]}")
+    report.check(bool(paused), '"Pausar captura" pauses: "Captura en pausa", the button "Reanudar captura"',
+                 f"capture line {window.line(2)!r}, widgets {[w.name for w in window.items()]}")
     if paused:
         window.press("Reanudar captura")
         resumed = wait_for(lambda: window.line(2) == "Toca una nota o un acorde." and window.find("Pausar captura"), 3)
-        check(bool(resumed), '"Reanudar captura" resumes: "Toca una nota o un acorde.", the button "Pausar captura"',
-              f"capture line {window.line(2)!r}")
+        report.check(bool(resumed), '"Reanudar captura" resumes: "Toca una nota o un acorde.", the button "Pausar captura"',
+                     f"capture line {window.line(2)!r}")
 
     title = "Incluir título del esquema"
     for flip in ("flips", "flips back"):
         was = checked(window.find(title))
         window.press(title)
-        check(wait_for(lambda: checked(window.find(title)) == (not was), 3),
+        report.check(wait_for(lambda: checked(window.find(title)) == (not was), 3),
               f'the check box "{title}" {flip} to {"not checked" if was else "checked"}',
               f"still {'checked' if was else 'not checked'}")
 
 
-def check_quit(window, app):
+def check_quit(report, window, app):
     """A check that the window's "Salir" ends the application with status 0."""
     window.press("Salir", quits=True)
     status = exit_status(app, 10)
-    return check(status == 0, 'the window\'s "Salir" ends it with status 0', f"status {status}")
+    return report.check(status == 0, 'the window\'s "Salir" ends it with status 0', f"status {status}")
 
 
-def window_of(session_bus, pid, timeout):
+def window_of(report, session, pid, timeout):
     """The window of process pid read on the accessibility bus, waiting up to timeout seconds;
     None after a FAIL line saying why not."""
     try:
-        window = AccessibleWindow.of_process(session_bus, pid, timeout)
+        window = AccessibleWindow.of_process(session, pid, timeout)
     except dbus.DBusException as error:
         missing = error.get_dbus_name() == "org.freedesktop.DBus.Error.ServiceUnknown"
-        check(False, "the accessibility bus", "at-spi2-core is missing (no org.a11y.Bus on the session bus); "
+        report.check(False, "the accessibility bus", "at-spi2-core is missing (no org.a11y.Bus on the session bus); "
               "run scripts/bootstrap.sh --ci" if missing else str(error))
         return None
     if window is None:
-        check(False, "the window's widgets on the accessibility bus", f"none within {timeout} s")
+        report.check(False, "the window's widgets on the accessibility bus", f"none within {timeout} s")
     return window

@@ -1,0 +1,186 @@
+"""The application under KDE Plasma: plasmashell's system tray on kwin_wayland, the application on
+XWayland. The item registers with kded's watcher; plasmashell killed and started again, the new
+host reads the item within 2 s of registering (seen with dbus-monitor: kded's watcher, which
+outlives plasmashell, sends no StatusNotifierHostRegistered then) and the item is registered;
+the item's icon is found where Plasma draws it (a screenshot through org.kde.KWin.ScreenShot2,
+searched for one of the item's own pixmaps; where KWin cannot take one, the system tray's place
+read from plasmashell's scripting); Activate(x, y) and ContextMenu(x, y), as Plasma calls them on
+a click, there and at the top left, open the application's menu with a corner within 100 px of
+(x, y); its commands run; "Salir" ends it with status 0.
+
+    python3 -m desktop kde FOLDER kde APP [SCREENSHOT]
+"""
+
+import json
+import os
+import re
+import signal
+import subprocess
+import threading
+import time
+
+import dbus
+
+from .picture import find_icon, pixmaps, write_png
+from .report import end, wait_for
+from .session import start_plasmashell
+from .tray import TrayItem, check_commands, check_quit
+from .x11 import check_menu_near
+
+TAG = "KDE-PLASMA"
+HOST_PREFIX = "org.kde.StatusNotifierHost-"
+TOP_LEFT = (60, 40)
+# The system tray's place on the screen: its panel's window (a KWin script) and the applet within it.
+TRAY_SCRIPT = """
+const tray = panels().flatMap(p => p.widgets("org.kde.plasma.systemtray"))[0];
+const panel = panels().find(p => p.widgets("org.kde.plasma.systemtray").length);
+print(JSON.stringify({location: panel.location, height: panel.height, tray: tray.geometry,
+                      screen: screenGeometry(panel.screen)}));
+"""
+
+
+def hosts(session):
+    names = session.bus.get_object("org.freedesktop.DBus", "/org/freedesktop/DBus").ListNames(
+        dbus_interface="org.freedesktop.DBus")
+    return [str(name) for name in names if str(name).startswith(HOST_PREFIX)]
+
+
+class Monitor:
+    """dbus-monitor watching hosts register with the watcher and read items (GetAll of
+    org.kde.StatusNotifierItem), as (time, kind, sender, destination, member) with the bus's times."""
+
+    HEADER = re.compile(r"^(signal|method call) time=([\d.]+) sender=(\S+) -> destination=(\S+) .*member=(\w+)")
+
+    def __init__(self, session):
+        self.messages = []
+        self.process = subprocess.Popen(
+            ["dbus-monitor", "--session",
+             "type='method_call',interface='org.kde.StatusNotifierWatcher',member='RegisterStatusNotifierHost'",
+             "type='method_call',interface='org.freedesktop.DBus.Properties',member='GetAll',"
+             "arg0='org.kde.StatusNotifierItem'"],
+            env=session.env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+        self.ready = threading.Event()
+        threading.Thread(target=self._read, daemon=True).start()
+        self.ready.wait(5)
+
+    def _read(self):
+        for line in self.process.stdout:
+            self.ready.set()
+            found = self.HEADER.match(line)
+            if found:
+                kind, when, sender, destination, member = found.groups()
+                self.messages.append((float(when), kind, sender, destination, member))
+
+    def first(self, member, sender):
+        return next((m for m in list(self.messages) if m[4] == member and m[2] == sender), None)
+
+
+def check_restart(report, session, app):
+    """plasmashell killed (as when it crashes) and started again: the new host reads the item."""
+    monitor = Monitor(session)
+    try:
+        shell = session.owner_pid("org.kde.plasmashell")
+        if not report.check(shell is not None, "plasmashell is on the bus"):
+            return
+        os.kill(shell, signal.SIGKILL)
+        report.check(wait_for(lambda: not hosts(session), 10), "plasmashell killed, its tray host leaves the bus",
+                     f"hosts {hosts(session)}")
+        start_plasmashell(session)
+        started = time.monotonic()
+        host = wait_for(lambda: hosts(session), 60, 0.1)
+        if not report.check(bool(host), f"plasmashell started again, its host {host[0] if host else ''} registers after "
+                            f"{time.monotonic() - started:.1f} s", "no host within 60 s"):
+            return
+        connection = str(session.bus.get_object("org.freedesktop.DBus", "/org/freedesktop/DBus").GetNameOwner(
+            host[0], dbus_interface="org.freedesktop.DBus"))
+        registered = wait_for(lambda: monitor.first("RegisterStatusNotifierHost", connection), 5)
+        read = wait_for(lambda: monitor.first("GetAll", connection), 10)
+        item = TrayItem.of_process(session, app.pid, 5)
+        delay = read[0] - registered[0] if registered and read else None
+        report.check(item is not None and delay is not None and delay <= 2,
+                     f"the icon is back: the new host reads the item {(delay or 0) * 1000:.0f} ms after registering, "
+                     "the item registered with the watcher",
+                     "the new host did not call RegisterStatusNotifierHost" if not registered else
+                     f"the new host {connection} did not read the item within 10 s" if not read else
+                     "not registered with the watcher" if item is None else f"after {delay:.1f} s")
+    finally:
+        end(monitor.process)
+
+
+def screenshot(session, path):
+    """The whole screen as rows of RGB bytes, through KWin's ScreenShot2 (raw pixels on a pipe), kept
+    at path; None where KWin offers no screenshots (KWin 6 composites with QPainter without a GPU,
+    and has no screenshot effect there)."""
+    if not session.bus.name_has_owner("org.kde.KWin.ScreenShot2"):
+        return None
+    kwin = session.bus.get_object("org.kde.KWin.ScreenShot2", "/org/kde/KWin/ScreenShot2")
+    read_end, write_end = os.pipe()
+    chunks = []
+    reader = threading.Thread(target=lambda: chunks.extend(iter(lambda: os.read(read_end, 1 << 20), b"")), daemon=True)
+    reader.start()
+    pipe = dbus.types.UnixFd(write_end)
+    os.close(write_end)
+    try:
+        meta = kwin.CaptureWorkspace({}, pipe, dbus_interface="org.kde.KWin.ScreenShot2", timeout=20)
+    finally:
+        del pipe
+    reader.join(20)
+    os.close(read_end)
+    width, height, stride, image_format = (int(meta[key]) for key in ("width", "height", "stride", "format"))
+    data = b"".join(chunks)
+    # QImage's 32-bit formats (RGB32, ARGB32, premultiplied ARGB32): B, G, R, A in memory.
+    if image_format not in (4, 5, 6) or len(data) < stride * height:
+        raise RuntimeError(f"screenshot format {image_format}, {len(data)} bytes for {width}x{height}")
+    rows = []
+    for y in range(height):
+        row = data[y * stride:y * stride + width * 4]
+        rgb = bytearray(width * 3)
+        rgb[0::3], rgb[1::3], rgb[2::3] = row[2::4], row[1::4], row[0::4]
+        rows.append(bytes(rgb))
+    write_png(path, width, rows)
+    return rows
+
+
+def tray_place(session):
+    """The middle of the system tray on the screen, from plasmashell's scripting."""
+    shell = session.bus.get_object("org.kde.plasmashell", "/PlasmaShell")
+    found = json.loads(str(shell.evaluateScript(TRAY_SCRIPT, dbus_interface="org.kde.PlasmaShell", timeout=20)))
+    tray, screen = found["tray"], found["screen"]
+    top = screen["y"] + (screen["height"] - found["height"] if found["location"] == "bottom" else 0)
+    return int(screen["x"] + tray["x"] + tray["width"] / 2), int(top + tray["y"] + tray["height"] / 2), found
+
+
+def checks(report, session, log, app_path, picture=""):
+    started = time.monotonic()
+    app = subprocess.Popen([app_path], env=session.env, stdout=subprocess.DEVNULL, stderr=log)
+    try:
+        tray = TrayItem.of_process(session, app.pid, 20)
+        if not report.check(tray is not None, f"the item registers with the watcher after {time.monotonic() - started:.1f} s",
+                            "not within 20 s"):
+            return
+        check_restart(report, session, app)
+        tray = TrayItem.of_process(session, app.pid, 5)
+        if tray is None:
+            return
+        time.sleep(1)
+        rows = screenshot(session, picture or session.path("plasma.png"))
+        if rows is not None:
+            # The panel: the bottom 60 rows.
+            icon = find_icon(rows, pixmaps(tray), len(rows) - 60)
+            if not report.check(icon is not None, "a screenshot shows the item's icon in the panel" +
+                                (f", {icon[2]}x{icon[2]} at {icon[0]},{icon[1]}" if icon else ""),
+                                f"none of the item's pixmaps is drawn in the panel: {picture}"):
+                return
+            place = (icon[0] + icon[2] // 2, icon[1] + icon[2] // 2)
+        else:
+            x, y, found = tray_place(session)
+            report.figure(f"no screenshot here; the system tray is at {found['tray']} in the {found['location']} panel "
+                          f"({found['height']} px high): its middle at {x},{y}")
+            place = (x, y)
+        for method in ("Activate", "ContextMenu"):
+            for x, y in (place, TOP_LEFT):
+                check_menu_near(report, session, lambda: tray.call(method, x, y), x, y, f"{method}({x}, {y})")
+        check_commands(report, tray)
+        check_quit(report, tray, app)
+    finally:
+        end(app, 1)

@@ -1,0 +1,85 @@
+"""The application under Xfce's panel as it crashes, restarts and goes for good: the item
+registers and no window shows within 3.5 s of it; the panel killed and started again, the item is
+back within 2 s of the new watcher and no window shows within 5.5 s of the panel's end nor 3.5 s
+of the item's return; the panel killed for good, the window appears 5 to 7 s later; a second
+start then focuses the window and ends at once with status 0; the panel back, the item registers
+again and the window goes; SIGTERM ends it with status 0."""
+
+import os
+import signal
+import subprocess
+import time
+
+from .report import end, wait_for
+from .session import WATCHER, start_panel
+from .tray import TrayItem
+from .x11 import app_window, focused_window, window_until
+
+TAG = "XFCE-PANEL"
+# When the window would come, with some slack: an item that no host reads gives it 3 s after the
+# item registered; a tray that went and did not come back, 5 s after it went.
+UNREAD_WINDOW = 3.5
+LOST_WINDOW = 5.5
+
+
+def kill_panel(session):
+    """SIGKILL to the panel, as when it crashes; its systray plugin, where the watcher is, runs in
+    a process of its own that ends with it."""
+    pid = session.owner_pid("org.xfce.Panel")
+    if pid is not None:
+        os.kill(pid, signal.SIGKILL)
+    return wait_for(lambda: session.owner_pid("org.xfce.Panel") is None and not session.bus.name_has_owner(WATCHER), 10)
+
+
+def restart_panel(session, app):
+    start_panel(session, "xfce4-panel", "--disable-wm-check")
+    back = wait_for(lambda: session.bus.name_has_owner(WATCHER), 30) and time.monotonic()
+    return back and TrayItem.of_process(session, app.pid, 10), back
+
+
+def checks(report, session, log, app_path):
+    app = subprocess.Popen([app_path], env=session.env, stdout=subprocess.DEVNULL, stderr=log)
+    try:
+        if not report.check(TrayItem.of_process(session, app.pid, 20) is not None,
+                            "the item registers with xfce4-panel's watcher", "not within 20 s"):
+            return
+        window = window_until(session, time.monotonic() + UNREAD_WINDOW)
+        report.check(window is None, f"no window within {UNREAD_WINDOW:g} s of the registration", f"window {window}")
+
+        report.check(kill_panel(session), "the panel killed, its watcher leaves the bus")
+        lost = time.monotonic()
+        item, back = restart_panel(session, app)
+        elapsed = time.monotonic() - (back or lost)
+        report.check(bool(item) and elapsed <= 2, f"the panel started again, the item is back {elapsed * 1000:.0f} ms "
+                     "after the new watcher", "not registered again" if not item else f"after {elapsed:.1f} s")
+        until = max(lost + LOST_WINDOW, time.monotonic() + UNREAD_WINDOW)
+        window = window_until(session, until)
+        report.check(window is None, f"no window after the panel's restart, within {until - lost:.1f} s of its end",
+                     f"window {window}")
+
+        report.check(kill_panel(session), "the panel killed for good")
+        lost = time.monotonic()
+        window = wait_for(lambda: app_window(session), 10)
+        elapsed = time.monotonic() - lost
+        report.check(window is not None and 4.5 <= elapsed <= 7, f"the window appears {elapsed:.1f} s after the panel went",
+                     "no window within 10 s" if window is None else f"after {elapsed:.1f} s, not 5 to 7 s")
+        if window is not None:
+            # The focus elsewhere first, so that the second start has something to do.
+            root = int(session.run(["xwininfo", "-root"]).stdout.split("Window id:")[1].split()[0], 16)
+            session.run(["xdotool", "windowfocus", "--sync", str(root)])
+            started = time.monotonic()
+            second = session.run([app_path])
+            elapsed = time.monotonic() - started
+            report.check(second.returncode == 0 and elapsed < 2,
+                         f"a second start ends with status 0 after {elapsed * 1000:.0f} ms",
+                         f"status {second.returncode} after {elapsed:.1f} s")
+            report.check(wait_for(lambda: focused_window(session) == window, 3), "a second start gives the window the focus",
+                         f"focus on {focused_window(session)}, window {window}")
+
+        item, _ = restart_panel(session, app)
+        report.check(bool(item), "the panel back, the item registers again")
+        report.check(wait_for(lambda: app_window(session) is None, 3), "and the window goes")
+        status = end(app, 10)
+        report.check(status == 0, "SIGTERM ends the application with status 0", f"status {status}")
+    finally:
+        end(app, 1)
