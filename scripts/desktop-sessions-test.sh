@@ -8,12 +8,14 @@
 #
 # Usage: scripts/desktop-sessions-test.sh [--screenshot FILE] [BUILD_DIR]   (BUILD_DIR: build/dev)
 #        scripts/desktop-sessions-test.sh --release trixie
-#        scripts/desktop-sessions-test.sh --installed APP   (the application installed at APP)
+#        scripts/desktop-sessions-test.sh --installed APP LOGS   (the application installed at APP)
+#   QUENLITOR_DESKTOPS="kde sway"  only those of xfce lxqt gnome kde sway
 #   --screenshot FILE  keeps the picture of the window under GNOME Shell (a PNG)
 #   --release trixie   the same sessions on Debian 13's desktops, in a minimal Debian 13 system
 #                      kept beside the package test's (/var/cache/quenlitor-package-test/trixie):
 #                      its desktops installed by scripts/bootstrap.sh --sessions, and the package
-#                      that scripts/package-test.sh --release trixie built there (run it first)
+#                      that scripts/package-test.sh --release trixie built there (run it first);
+#                      the logs stay in that system's /srv/quenlitor/logs
 # Needs the packages of scripts/bootstrap.sh --sessions (--ci installs them too).
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -21,7 +23,7 @@ screenshot= release= app=
 case ${1:-} in
   --screenshot) screenshot=$(realpath -m "${2:?--screenshot needs a file}"); shift 2 ;;
   --release) release=${2:?--release needs trixie}; shift 2 ;;
-  --installed) app=${2:?--installed needs the application}; shift 2 ;;
+  --installed) app=${2:?--installed needs the application}; work=${3:?--installed needs a folder for the logs}; shift 3 ;;
 esac
 
 # Another release: its minimal system from the package test's cache, copied once into a system of
@@ -53,19 +55,23 @@ if [[ -n $release ]]; then
     printf 'deb http://deb.debian.org/debian %s main\ndeb http://deb.debian.org/debian %s-updates main\ndeb http://deb.debian.org/debian-security %s-security main\n' \
       "$release" "$release" "$release" >"$system/etc/apt/sources.list"
     printf '#!/bin/sh\nexit 101\n' >"$system/usr/sbin/policy-rc.d" && chmod 0755 "$system/usr/sbin/policy-rc.d"
-    mkdir -p "$system/root/quenlitor" && cp -a "$root/scripts" "$system/root/quenlitor/"
-    in_system 1800 /bin/sh -c 'apt-get update -qq && /root/quenlitor/scripts/bootstrap.sh --sessions' \
+    mkdir -p "$system/srv/quenlitor" && cp -a "$root/scripts" "$system/srv/quenlitor/"
+    in_system 1800 /bin/sh -c 'apt-get update -qq && /srv/quenlitor/scripts/bootstrap.sh --sessions' \
       >"$cache/sessions.log" 2>&1 || { tail -n 30 "$cache/sessions.log"; echo "FAIL the desktops of $release did not install"; exit 1; }
     touch "$system.done"
     echo "FIGURE $release's desktops installed in $((SECONDS - started)) s: $(du -sm "$system" | cut -f1) MB"
   fi
-  rm -rf "$system/root/quenlitor" && mkdir -p "$system/root/quenlitor" && cp -a "$root/scripts" "$system/root/quenlitor/"
-  cp "$deb" "$system/root/quenlitor/" &&
-    in_system 600 apt-get install -y -qq --reinstall "/root/quenlitor/$(basename "$deb")" >"$cache/install.log" 2>&1 ||
+  # Where the user nobody (sway's session) reads the scripts; the logs outlive the system's /tmp.
+  rm -rf "$system/srv/quenlitor" "$system/root/quenlitor" && mkdir -p "$system/srv/quenlitor" &&
+    cp -a "$root/scripts" "$deb" "$system/srv/quenlitor/" && chmod -R a+rX "$system/srv/quenlitor"
+  in_system 600 apt-get install -y -qq --reinstall "/srv/quenlitor/$(basename "$deb")" >"$cache/install.log" 2>&1 ||
     { tail -n 20 "$cache/install.log"; echo "FAIL apt-get install ./$(basename "$deb") in the $release system"; exit 1; }
   echo "FIGURE $(basename "$deb") installed in the $release system"
-  in_system 900 --net /root/quenlitor/scripts/desktop-sessions-test.sh --installed /usr/bin/quenlitor-midi-texto
-  exit $?
+  in_system 900 --net /usr/bin/env QUENLITOR_DESKTOPS="${QUENLITOR_DESKTOPS:-}" \
+    /srv/quenlitor/scripts/desktop-sessions-test.sh --installed /usr/bin/quenlitor-midi-texto /srv/quenlitor/logs
+  status=$?
+  echo "FIGURE the $release sessions took $((SECONDS - started)) s; logs in $system/srv/quenlitor/logs"
+  exit $status
 fi
 
 if [[ -z $app ]]; then
@@ -76,7 +82,7 @@ if [[ -z $app ]]; then
   cmake --install "$build" --prefix "$work/prefix" >"$work/install.log" 2>&1 || { echo "FAIL cmake --install: $work/install.log"; exit 1; }
   app=$work/prefix/bin/quenlitor-midi-texto
 else
-  work=$(mktemp -d /tmp/desktop-sessions.XXXXXX)
+  rm -rf "$work" && mkdir -p "$work"
 fi
 
 failed=0
@@ -87,9 +93,12 @@ done
 ((failed)) && exit 1
 
 export PYTHONPATH=$root/scripts
+wanted() { [[ -z ${QUENLITOR_DESKTOPS:-} || " $QUENLITOR_DESKTOPS " == *" $1 "* ]]; }
+# run NAME SECONDS DESKTOP COMMAND...: COMMAND's check lines, bounded in time, if DESKTOP is wanted.
 run() {
   local name=$1 seconds=$2
-  shift 2
+  wanted "$3" || return 0
+  shift 3
   local started=$SECONDS
   timeout -k 5 "$seconds" "$@" >"$work/$name.log" 2>&1
   local status=$?
@@ -98,10 +107,10 @@ run() {
   ((status == 0)) || failed=1
   echo "FIGURE $name took $((SECONDS - started)) s"
 }
-run xfce4-panel 150 /usr/bin/python3 -m desktop xfce "$work/xfce" xfce "$app"
-run lxqt-panel 90 /usr/bin/python3 -m desktop lxqt "$work/lxqt" lxqt "$app" "$work/lxqt.png"
-run gnome-shell 180 /usr/bin/python3 -m desktop gnome "$work/gnome" gnome "$app" "${screenshot:-$work/ventana-gnome.png}"
-run kde-plasma 180 /usr/bin/python3 -m desktop kde "$work/kde" kde "$app" "$work/plasma.png"
+run xfce4-panel 150 xfce /usr/bin/python3 -m desktop xfce "$work/xfce" xfce "$app"
+run lxqt-panel 90 lxqt /usr/bin/python3 -m desktop lxqt "$work/lxqt" lxqt "$app" "$work/lxqt.png"
+run gnome-shell 180 gnome /usr/bin/python3 -m desktop gnome "$work/gnome" gnome "$app" "${screenshot:-$work/ventana-gnome.png}"
+run kde-plasma 180 kde /usr/bin/python3 -m desktop kde "$work/kde" kde "$app" "$work/plasma.png"
 # sway refuses to run as root: as root, its session runs as the user nobody (uid 65534), in a
 # folder of its own, with the sticky folder that XWayland wants for its socket.
 as_user=()
@@ -109,8 +118,10 @@ if ((EUID == 0)); then
   as_user=(setpriv --reuid=65534 --regid=65534 --clear-groups --inh-caps=-all --bounding-set=-all)
   mkdir -p "$work/sway" /tmp/.X11-unix && chown 65534:65534 "$work/sway" && chmod 1777 /tmp/.X11-unix
 fi
-if "${as_user[@]}" test -x "$app"; then
-  run swaybar 90 "${as_user[@]}" /usr/bin/python3 -m desktop sway "$work/sway/session" sway "$app" "$work/sway/swaybar.png"
+if ! wanted sway; then
+  :
+elif "${as_user[@]}" test -x "$app"; then
+  run swaybar 90 sway "${as_user[@]}" /usr/bin/python3 -m desktop sway "$work/sway/session" sway "$app" "$work/sway/swaybar.png"
 else
   echo "SWAYBAR FAIL the user nobody cannot run $app (a folder on the way is closed to others)"
   failed=1

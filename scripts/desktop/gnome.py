@@ -51,9 +51,11 @@ class Shell:
         return next((w for w in self.windows() if w["title"] == APP_NAME), None)
 
 
-def check_picture(report, session, path, left, top):
+def check_picture(report, session, path, left, top, frame):
     """The picture at path, of the screen from (left, top), shows the application's window as
-    XWayland holds its pixels: within ImageMagick's 5 % fuzz, at most 1 % of them differ."""
+    XWayland holds its pixels: within ImageMagick's 5 % fuzz, at most 1 % of them differ. Compared
+    within the window's frame (x, y, w, h) as the shell draws it: Mutter 48's X11 frame window
+    is wider by borders it leaves undrawn."""
     name = f"the screenshot shows the window's pixels: {path}"
     ids = session.run(["xdotool", "search", "--onlyvisible", "--name", f"^{APP_NAME}$"]).stdout.split()
     if not ids:
@@ -61,12 +63,16 @@ def check_picture(report, session, path, left, top):
     info = session.run(["xwininfo", "-id", ids[0]]).stdout
     x, y, width, height = (int(re.search(rf"{field}:\s*(-?\d+)", info).group(1)) for field in
                            ("Absolute upper-left X", "Absolute upper-left Y", "Width", "Height"))
+    inside_x, inside_y = max(x, frame[0]), max(y, frame[1])
+    width = min(x + width, frame[0] + frame[2]) - inside_x
+    height = min(y + height, frame[1] + frame[3]) - inside_y
     with tempfile.TemporaryDirectory() as folder:
         own = os.path.join(folder, "window.png")
         session.run(["import", "-silent", "-window", ids[0], own], check=True, timeout=20)
         colours = int(session.run(["identify", "-format", "%k", own], timeout=20).stdout or 0)
         compared = session.run(["compare", "-metric", "AE", "-fuzz", "5%",
-                                f"{path}[{width}x{height}+{x - left}+{y - top}]", own, "null:"], timeout=60)
+                                f"{path}[{width}x{height}+{inside_x - left}+{inside_y - top}]",
+                                f"{own}[{width}x{height}+{inside_x - x}+{inside_y - y}]", "null:"], timeout=60)
     differing = compared.stderr.split()
     differing = int(float(differing[0])) if differing and differing[0].replace(".", "", 1).isdigit() else None
     shown = f"{differing} of the window's {width * height} pixels differ" if differing is not None else compared.stderr.strip()
@@ -105,15 +111,19 @@ def checks(report, session, log, app_path, screenshot=""):
                             f'"{APP_NAME}" appears after {elapsed:.2f} s',
                             "no window within 10 s" if window is None else f"after {elapsed:.1f} s"):
             return
-        report.figure(f"window {window['w']}x{window['h']} at {window['x']},{window['y']}")
         if screenshot:
-            time.sleep(0.5)
+            # GNOME 48 maps the window at 0,0 and then centres it: the picture once it stays put.
+            place = lambda w: w and (w["x"], w["y"], w["w"], w["h"])
+            previous = [None]
+            window = wait_for(lambda: (lambda w: w if place(w) == previous[0] else previous.__setitem__(0, place(w)))(
+                shell.app_window()), 5, 0.5) or shell.app_window()
+            report.figure(f"window {window['w']}x{window['h']} at {window['x']},{window['y']}")
             margin = 16
             left, top = max(window["x"] - margin, 0), max(window["y"] - margin, 0)
             ok, _ = shell.screenshot.ScreenshotArea(left, top, window["w"] + 2 * margin, window["h"] + 2 * margin, False,
                                                     os.path.abspath(screenshot))
             if report.check(bool(ok), f"a screenshot of the window: {screenshot}"):
-                check_picture(report, session, screenshot, left, top)
+                check_picture(report, session, screenshot, left, top, place(window))
 
         second_started = time.monotonic()
         second = session.run([app_path])

@@ -32,10 +32,23 @@ HOST_PREFIX = "org.kde.StatusNotifierHost-"
 TOP_LEFT = (60, 40)
 # The system tray's place on the screen: its panel's window (a KWin script) and the applet within it.
 TRAY_SCRIPT = """
-const tray = panels().flatMap(p => p.widgets("org.kde.plasma.systemtray"))[0];
-const panel = panels().find(p => p.widgets("org.kde.plasma.systemtray").length);
-print(JSON.stringify({location: panel.location, height: panel.height, tray: tray.geometry,
-                      screen: screenGeometry(panel.screen)}));
+var all = panels();
+for (var i = 0; i < all.length; ++i) {
+  var trays = all[i].widgets("org.kde.plasma.systemtray");
+  if (trays.length) {
+    var panel = all[i], g = trays[0].geometry;
+    print(JSON.stringify({location: panel.location, height: panel.height, floating: panel.floating,
+                          tray: {x: g.x, y: g.y, width: g.width, height: g.height},
+                          screen: screenGeometry(panel.screen)}));
+  }
+}
+"""
+
+
+PANEL_SCRIPT = """
+for (const w of workspace.windowList())
+  if (w.dock)
+    print("QUENLITOR-PANEL", w.frameGeometry.x, w.frameGeometry.y, w.frameGeometry.width, w.frameGeometry.height);
 """
 
 
@@ -141,13 +154,30 @@ def screenshot(session, path):
     return rows
 
 
+def panel_window(session):
+    """The panel's window as KWin places it (x, y, width, height): a KWin script prints it to KWin's
+    log. Plasma 6's floating panel's window is taller than the panel and leaves a gap below it."""
+    script = session.path("panel.js")
+    with open(script, "w") as file:
+        file.write(PANEL_SCRIPT)
+    kwin = session.bus.get_object("org.kde.KWin", "/Scripting")
+    number = int(kwin.loadScript(script, "quenlitor-panel", signature="ss", dbus_interface="org.kde.kwin.Scripting"))
+    session.bus.get_object("org.kde.KWin", f"/Scripting/Script{number}").run(dbus_interface="org.kde.kwin.Script")
+    found = wait_for(lambda: re.findall(r"QUENLITOR-PANEL (-?[\d.]+) (-?[\d.]+) ([\d.]+) ([\d.]+)",
+                                        open(session.path("kwin.log"), errors="replace").read()), 5, 0.1)
+    kwin.unloadScript("quenlitor-panel", dbus_interface="org.kde.kwin.Scripting")
+    return tuple(int(float(v)) for v in found[-1]) if found else None
+
+
 def tray_place(session):
-    """The middle of the system tray on the screen, from plasmashell's scripting."""
+    """The middle of the system tray on the screen: the applet's place in its panel from
+    plasmashell's scripting, the panel's window from KWin."""
     shell = session.bus.get_object("org.kde.plasmashell", "/PlasmaShell")
     found = json.loads(str(shell.evaluateScript(TRAY_SCRIPT, dbus_interface="org.kde.PlasmaShell", timeout=20)))
-    tray, screen = found["tray"], found["screen"]
-    top = screen["y"] + (screen["height"] - found["height"] if found["location"] == "bottom" else 0)
-    return int(screen["x"] + tray["x"] + tray["width"] / 2), int(top + tray["y"] + tray["height"] / 2), found
+    tray, window = found["tray"], panel_window(session)
+    if window is None:
+        raise RuntimeError("KWin did not say where the panel's window is")
+    return int(window[0] + tray["x"] + tray["width"] / 2), int(window[1] + tray["y"] + tray["height"] / 2), found, window
 
 
 def checks(report, session, log, app_path, picture=""):
@@ -173,9 +203,9 @@ def checks(report, session, log, app_path, picture=""):
                 return
             place = (icon[0] + icon[2] // 2, icon[1] + icon[2] // 2)
         else:
-            x, y, found = tray_place(session)
-            report.figure(f"no screenshot here; the system tray is at {found['tray']} in the {found['location']} panel "
-                          f"({found['height']} px high): its middle at {x},{y}")
+            x, y, found, window = tray_place(session)
+            report.figure(f"no screenshot here; the system tray is at {found['tray']} in the panel's window "
+                          f"{window[2]}x{window[3]}+{window[0]}+{window[1]}: its middle at {x},{y}")
             place = (x, y)
         for method in ("Activate", "ContextMenu"):
             for x, y in (place, TOP_LEFT):

@@ -27,7 +27,11 @@ def checks(report, session, log, app_path, picture=""):
             return
         screen = lambda: read_ppm(session.run(["import", "-silent", "-window", "root", "-depth", "8", "ppm:-"], text=False).stdout)
         # The panel, at the bottom, holds the item alone: what it draws is the icon.
-        panel = max(shown_windows(session, "lxqt-panel"), key=lambda w: w.w)
+        # The watcher is up before the panel's window is shown.
+        panels = wait_for(lambda: shown_windows(session, "lxqt-panel"), 5, 0.1)
+        if not report.check(bool(panels), "lxqt-panel shows its panel", "no window of lxqt-panel within 5 s"):
+            return
+        panel = max(panels, key=lambda w: w.w)
         icon = wait_for(lambda: (lambda rows: drawn_box(rows, panel.y, panel.y + panel.h, 0, rows[panel.y][:3]))(
             screen()[2]), 5, 0.2)
         width, height, rows = screen()

@@ -218,6 +218,9 @@ def start_lxqt(session):
     with open(os.path.join(folder, "panel.conf"), "w") as file:
         file.write(LXQT_PANEL)
     session.start(["openbox"], "openbox")
+    # A panel that maps its window while openbox takes the screen over stays unmapped.
+    if not wait_for(lambda: "window id" in session.run(["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"]).stdout, 10, 0.05):
+        raise SessionError("openbox did not take the screen within 10 s")
     start_panel(session, "lxqt-panel", QT_QPA_PLATFORM="xcb")
     session.wait_for_watcher(version(session, "lxqt-panel"))
 
@@ -259,17 +262,19 @@ echo "$WAYLAND_DISPLAY $DISPLAY ${{XAUTHORITY:-}}" > {ready}.tmp && mv {ready}.t
 """
 
 
-def start_kwin(session, plasma_version=None):
+def start_kwin(session):
     """KWin on Wayland (virtual output 1280x800, XWayland), from a plain copy of its binary: the
-    installed one carries a file capability that a container may refuse."""
+    installed one carries a file capability that a container may refuse. KDE_SESSION_VERSION is
+    KWin's major version, Plasma's too (plasmashell --version crashes in Plasma 6.3)."""
     session.start_system_bus()
     sticky_x11_folder()
-    session.env.update(XDG_CURRENT_DESKTOP="KDE", KDE_FULL_SESSION="true", XDG_SESSION_TYPE="wayland",
-                       KWIN_SCREENSHOT_NO_PERMISSION_CHECKS="1")
-    if plasma_version:
-        session.env["KDE_SESSION_VERSION"] = plasma_version
     kwin = session.path("kwin_wayland")
     shutil.copy(shutil.which("kwin_wayland") or "/usr/bin/kwin_wayland", kwin)
+    kwin_version = version(session, kwin)
+    # KDE_DEBUG: a crash ends the program instead of waiting in KDE's crash dialog.
+    session.env.update(XDG_CURRENT_DESKTOP="KDE", KDE_FULL_SESSION="true", XDG_SESSION_TYPE="wayland",
+                       KWIN_SCREENSHOT_NO_PERMISSION_CHECKS="1", KDE_DEBUG="1",
+                       KDE_SESSION_VERSION=kwin_version.split()[-1].split(".")[0])
     with open(session.path("ready.sh"), "w") as file:
         file.write(READY.format(ready=session.path("ready")))
     os.chmod(session.path("ready.sh"), 0o755)
@@ -278,7 +283,7 @@ def start_kwin(session, plasma_version=None):
                              "--socket", "quenlitor-kde", session.path("ready.sh")], "kwin")
     fields = session.wait_for_file("ready", "kwin_wayland", 60, process)
     session.env.update(WAYLAND_DISPLAY=fields[0], DISPLAY=fields[1], XAUTHORITY=fields[2] if len(fields) > 2 else "")
-    session.report.figure(f"{version(session, kwin)} with XWayland {fields[1]} ready after "
+    session.report.figure(f"{kwin_version} with XWayland {fields[1]} ready after "
                           f"{(time.monotonic() - started) * 1000:.0f} ms")
     session.update_activation_environment()
 
@@ -290,8 +295,7 @@ def start_plasmashell(session):
 def start_plasma(session):
     """KDE Plasma: KWin, then plasmashell on Wayland with its default panel and system tray (the
     host), kded's StatusNotifierWatcher, the activity manager (started through the bus)."""
-    shell_version = version(session, "plasmashell")
-    start_kwin(session, shell_version.split()[-1].split(".")[0])
+    start_kwin(session)
     session.bus.get_object("org.freedesktop.DBus", "/org/freedesktop/DBus").StartServiceByName(
         "org.kde.ActivityManager", dbus.UInt32(0), dbus_interface="org.freedesktop.DBus", timeout=60)
     started = time.monotonic()
@@ -307,7 +311,7 @@ def start_plasma(session):
     if not wait_for(lambda: host() or shell.poll() is not None, 120, 0.1) or not host():
         raise SessionError("no StatusNotifierHost registered with the watcher" +
                            (" (plasmashell ended)" if shell.poll() is not None else " within 120 s"))
-    session.report.figure(f"{shell_version}'s tray host registered after {(time.monotonic() - started) * 1000:.0f} ms")
+    session.report.figure(f"plasmashell {session.env['KDE_SESSION_VERSION']}'s tray host registered after {(time.monotonic() - started) * 1000:.0f} ms")
 
 
 SWAY = """xwayland enable
