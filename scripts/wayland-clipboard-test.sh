@@ -8,7 +8,7 @@
 # compositor's end. Then GNOME Shell (Mutter), which offers no
 # data-control: a token from quenlitor-tokens written through the application's clipboard binding
 # (quenlitor-clipboard-write) must reach Mutter's clipboard over the X11 CLIPBOARD
-# (scripts/desktop/gnome-clipboard-check.py).
+# (scripts/desktop/clipboard.py).
 #
 # Usage: scripts/wayland-clipboard-test.sh [BUILD_DIR]   (default build/dev)
 # Needs sway, kwin-wayland, gnome-shell, xwayland, wl-clipboard, xclip, x11-utils, python3-dbus and
@@ -128,9 +128,8 @@ done
 wait "$kwin_session" 2>/dev/null
 
 # GNOME Shell runs as whoever runs this.
-timeout -k 5 120 "$root/scripts/desktop/gnome-session.sh" GNOME-CHECK "$work/gnome" \
-  /usr/bin/python3 "$root/scripts/desktop/gnome-clipboard-check.py" "$tokens" "$writer" "$selection_tool" \
-  >"$work/gnome.log" 2>&1
+PYTHONPATH=$root/scripts timeout -k 5 120 /usr/bin/python3 -m desktop gnome "$work/gnome" clipboard \
+  "$tokens" "$writer" "$selection_tool" >"$work/gnome.log" 2>&1
 grep -E '^GNOME-CHECK' "$work/gnome.log"
 grep -q '^GNOME-CHECK DONE ok' "$work/gnome.log" || status=1
 [[ $status -eq 0 ]] && echo "wayland-clipboard-test: all checks passed" || echo "wayland-clipboard-test: FAILED" >&2

@@ -14,7 +14,6 @@ import math
 import os
 import re
 import signal
-import socket
 import struct
 import subprocess
 import sys
@@ -355,34 +354,6 @@ def end(process, timeout=5):
         except subprocess.TimeoutExpired:
             process.kill()
     return process.wait()
-
-
-def wayland_globals(timeout=5):
-    """The interfaces the Wayland compositor of $XDG_RUNTIME_DIR/$WAYLAND_DISPLAY offers (its
-    registry's globals, after a wl_display.sync), spoken in the wire format; raises OSError or
-    RuntimeError when it cannot be reached or answers wrong."""
-    path = os.path.join(os.environ.get("XDG_RUNTIME_DIR", ""), os.environ.get("WAYLAND_DISPLAY", "wayland-0"))
-    with socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) as connection:
-        connection.settimeout(timeout)
-        connection.connect(path)
-        # wl_display.get_registry(new id 2), then wl_display.sync(new id 3).
-        connection.sendall(struct.pack("<III", 1, 12 << 16 | 1, 2) + struct.pack("<III", 1, 12 << 16 | 0, 3))
-        found, buffer = set(), b""
-        while True:
-            while len(buffer) < 8 or len(buffer) < struct.unpack_from("<I", buffer, 4)[0] >> 16:
-                data = connection.recv(65536)
-                if not data:
-                    raise RuntimeError(f"the compositor at {path} closed the connection")
-                buffer += data
-            sender, word = struct.unpack_from("<II", buffer)
-            body, buffer = buffer[8:word >> 16], buffer[word >> 16:]
-            if sender == 3:  # wl_callback.done
-                return found
-            if sender == 2 and word & 0xffff == 0:  # wl_registry.global(name, interface, version)
-                length = struct.unpack_from("<I", body, 4)[0]
-                found.add(body[8:8 + length - 1].decode())
-            elif sender == 1 and word & 0xffff == 0:  # wl_display.error
-                raise RuntimeError(f"Wayland protocol error {struct.unpack_from('<II', body)}")
 
 
 def write_png(path, width, rows):
