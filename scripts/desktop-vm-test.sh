@@ -9,12 +9,12 @@
 # 2. In a virtual machine: Debian's kernel under qemu with an initramfs holding static busybox and
 #    the virtio, 9p, overlayfs and sound modules. It mounts this machine's root read-only over
 #    virtio-9p with a tmpfs overlay for writes and chroots into it, so the guest runs the very
-#    packages installed here; there session.sh starts Xvfb, a session bus and xfce4-panel, and
+#    packages installed here; there, in the harness's Xfce session (python3 -m desktop xfce),
 #    desktop-check.py vm plays snd-virmidi's two virtual keyboards: the gestures and the
 #    clipboard, settings across a restart, unplugging and a hot-plug storm, and the speed of the
-#    whole beside `quenlitor-tokens listen`. Then, as an unprivileged user, wayland-session.sh
-#    starts sway (a Wayland compositor with data-control, and XWayland) with swaybar as the tray,
-#    and wayland-check.py plays the same keyboards: the token read by wl-paste and by xclip,
+#    whole beside `quenlitor-tokens listen`. Then, as an unprivileged user, in its sway session
+#    (a Wayland compositor with data-control, and XWayland, with swaybar as the tray),
+#    wayland-check.py plays the same keyboards: the token read by wl-paste and by xclip,
 #    "Copiar último token" after another client took the selection, and the speed to the Wayland
 #    selection. The verdict comes from the markers on the serial console: qemu exits 0 even after
 #    a kernel panic.
@@ -83,8 +83,8 @@ summary() { grep -E "^$1 (PASS|FAIL|FIGURE)" || true; }
 # --- 1. The tray host on this machine, no MIDI.
 if [[ $x11_session -eq 1 ]]; then
 echo "desktop-vm-test: tray host checks on this machine (Xvfb, D-Bus session bus, xfce4-panel)"
-timeout -k 5 120 "$root/scripts/desktop/session.sh" SNI-CHECK "$work/sni" sni "$prefix/bin/quenlitor-midi-texto" \
-  >"$work/sni.log" 2>&1
+PYTHONPATH=$root/scripts timeout -k 5 120 /usr/bin/python3 -m desktop xfce "$work/sni" --SNI-CHECK \
+  /usr/bin/python3 "$root/scripts/desktop/desktop-check.py" sni "$prefix/bin/quenlitor-midi-texto" >"$work/sni.log" 2>&1
 sni_status=$?
 summary SNI-CHECK <"$work/sni.log"
 if [[ $sni_status -eq 124 ]]; then
@@ -132,9 +132,9 @@ mount -t tmpfs tmpfs /newroot/dev/shm
 if [ $x11_session = 1 ]; then
 echo "DESKTOP-VM session starts"
 chroot /newroot /usr/bin/env -i PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
-  QUENLITOR_MEASURE=$measure QUENLITOR_PROFILE=${QUENLITOR_PROFILE:-} QUENLITOR_TRAY_HOST=$tray_host \
-  /bin/bash "$root/scripts/desktop/session.sh" DESKTOP-CHECK /tmp/session \
-  $guest_mode "$prefix/bin/quenlitor-midi-texto" "$prefix/bin/quenlitor-tokens"
+  QUENLITOR_MEASURE=$measure QUENLITOR_PROFILE=${QUENLITOR_PROFILE:-} PYTHONPATH=$root/scripts \
+  /usr/bin/python3 -m desktop ${tray_host:-xfce} /tmp/session --DESKTOP-CHECK /usr/bin/python3 \
+  "$root/scripts/desktop/desktop-check.py" $guest_mode "$prefix/bin/quenlitor-midi-texto" "$prefix/bin/quenlitor-tokens"
 echo "DESKTOP-VM session exit \$?"
 fi
 if [ $guest_mode = vm ]; then
@@ -144,10 +144,13 @@ echo "DESKTOP-VM wayland session starts"
 chmod 0666 /newroot/dev/snd/*
 mkdir -p /newroot/tmp/.X11-unix
 chmod 1777 /newroot/tmp/.X11-unix
+mkdir -p /newroot/tmp/wayland
+chown 65534:65534 /newroot/tmp/wayland
 chroot /newroot /usr/bin/env -i PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
-  QUENLITOR_MEASURE=$measure /usr/bin/setpriv --reuid=65534 --regid=65534 --clear-groups \
-  /bin/bash "$root/scripts/desktop/wayland-session.sh" WAYLAND-CHECK /tmp/wayland \
-  "$prefix/bin/quenlitor-midi-texto" "$prefix/bin/quenlitor-tokens" "$build/bin/quenlitor-wayland-selection"
+  QUENLITOR_MEASURE=$measure PYTHONPATH=$root/scripts /usr/bin/setpriv --reuid=65534 --regid=65534 --clear-groups \
+  /usr/bin/python3 -m desktop sway /tmp/wayland/session --WAYLAND-CHECK /usr/bin/python3 \
+  "$root/scripts/desktop/wayland-check.py" "$prefix/bin/quenlitor-midi-texto" "$prefix/bin/quenlitor-tokens" \
+  "$build/bin/quenlitor-wayland-selection"
 echo "DESKTOP-VM wayland session exit \$?"
 fi
 poweroff -f

@@ -1,4 +1,5 @@
 import importlib
+import os
 import subprocess
 import sys
 
@@ -13,8 +14,8 @@ def main(argv):
         print(sys.modules["desktop"].__doc__, file=sys.stderr)
         return 2
     desktop, folder, name, *arguments = argv
-    module = None if name == "--" else importlib.import_module(f"desktop.{name}")
-    report = Report(module.TAG if module else desktop.upper())
+    module = None if name.startswith("--") else importlib.import_module(f"desktop.{name}")
+    report = Report(module.TAG if module else name[2:] or desktop.upper())
     with Session(folder, report) as session:
         try:
             DESKTOPS[desktop](session)
@@ -23,7 +24,14 @@ def main(argv):
             logs(session)
             return report.done()
         if module is None:
-            return subprocess.run(arguments, env=session.env).returncode
+            # The command's own settings (QUENLITOR_*) pass; its output of the application goes
+            # to the session's application.log.
+            settings = {k: v for k, v in os.environ.items() if k.startswith("QUENLITOR_")}
+            status = subprocess.run(arguments, env={"QUENLITOR_APP_ERR": session.path("application.log"), **settings,
+                                                    **session.env}).returncode
+            if status:
+                logs(session, 30)
+            return status
         with open(session.path("application.log"), "ab") as log:
             try:
                 module.checks(report, session, log, *arguments)

@@ -195,6 +195,16 @@ def start_xfce(session):
     session.wait_for_watcher(version(session, "xfce4-panel"))
 
 
+def start_trayer(session):
+    """trayer, an XEmbed tray and nothing on the bus (so the application exports no menu over
+    D-Bus), at the top right of Xvfb."""
+    start_x11(session, "1024x600")
+    start_panel(session, "trayer", "--edge", "top", "--align", "right", "--widthtype", "pixel", "--width", "160",
+                "--height", "24")
+    if not wait_for(lambda: '"panel"' in session.run(["xwininfo", "-root", "-tree"]).stdout, 60, 0.1):
+        raise SessionError("trayer did not show its panel within 60 s")
+
+
 LXQT_PANEL = """[General]
 __userfile__=true
 [panel1]
@@ -342,5 +352,5 @@ def start_sway(session):
     session.wait_for_watcher("swaybar")
 
 
-DESKTOPS = {"x11": start_x11, "xfce": start_xfce, "lxqt": start_lxqt, "gnome": start_gnome, "kwin": start_kwin,
+DESKTOPS = {"x11": start_x11, "trayer": start_trayer, "xfce": start_xfce, "lxqt": start_lxqt, "gnome": start_gnome, "kwin": start_kwin,
             "kde": start_plasma, "sway": start_sway}

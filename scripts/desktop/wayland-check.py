@@ -5,7 +5,7 @@ Wayland selection read by wl-paste (a Wayland-native reader) and the X11 CLIPBOA
 through the compositor's XWayland bridge, and the menu chosen over D-Bus through swaybar's tray.
 
 Usage: wayland-check.py APPLICATION QUENLITOR-TOKENS QUENLITOR-WAYLAND-SELECTION
-Run by wayland-session.sh inside a sway session. QUENLITOR_MEASURE=0 skips the speed measurement.
+Run inside the harness's sway session (python3 -m desktop sway FOLDER --WAYLAND-CHECK …). QUENLITOR_MEASURE=0 skips the speed measurement.
 Prints "WAYLAND-CHECK PASS|FAIL|FIGURE ..." lines and "WAYLAND-CHECK DONE ok|failed" last.
 """
 
