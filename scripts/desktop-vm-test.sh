@@ -4,7 +4,7 @@
 # and a StatusNotifierItem tray host (Xfce's panel) reading and choosing from the menu over D-Bus.
 #
 # 1. On this machine, without MIDI: Xvfb, a D-Bus session bus and xfce4-panel; the installed
-#    application's item, icon, title, tool tip, whole menu and commands, read and chosen through
+#    application's item, icon, title, tool tip, menu and commands, read and chosen through
 #    org.kde.StatusNotifierItem and com.canonical.dbusmenu (scripts/desktop/desktop-check.py sni).
 # 2. In a virtual machine: Debian's kernel under qemu with an initramfs holding static busybox and
 #    the virtio, 9p, overlayfs and sound modules. It mounts this machine's root read-only over

@@ -32,7 +32,7 @@ import time
 import dbus
 
 import probes
-from probes import APP_NAME, TOOL_TIP, TrayItem, check, emit, expected_menu, shape_difference, wait_for
+from probes import APP_NAME, TOOL_TIP, TrayItem, check, emit, wait_for
 
 DISCONNECTED = "Entrada desconectada; captura reiniciada."
 CMAJ7 = '"Cmaj7" C4 E G B .'
@@ -244,16 +244,9 @@ def sni_checks(app_path):
     explained = [child.label for child in listening.children]
     check(not listening.submenu or " ".join(explained).startswith(listening.label.rstrip("…")),
           "a listening line with a submenu holds its whole text there", f"{listening.label!r}: {explained!r}")
-    listening = listening.shape()
     signals = menu_signals(tray.layout, settle=0)
     emit("FIGURE", f"an opening (AboutToShow, GetLayout, closed) sends the host {len(signals)} menu signals "
                    f"({', '.join(f'{signals.count(m)} {m}' for m in sorted(set(signals)))})")
-    layout = tray.layout()
-    want = expected_menu(listening, "Toca una nota o un acorde.", [], False, True, [])
-    difference = shape_difference(layout.entries(), want)
-    check(difference is None and listening[0] != "",
-          "the menu's whole layout (labels, enabled states, checkmarks, submenus) is as laid out, "
-          f"listening line {listening[0]!r}", difference or "empty listening line")
 
     # Every opening rebuilds the menu: all that a rebuild makes, here and in Qt's D-Bus menu, is
     # freed again (a submenu's items once stayed behind, 8 kB per opening).
@@ -269,9 +262,9 @@ def sni_checks(app_path):
     tray.click("Pausar captura")
     check(wait_for(lambda: tray.line(2) == "Captura en pausa", 5), 'choosing "Pausar captura" pauses',
           f"capture line {tray.line(2)!r}")
-    layout = tray.layout()
-    difference = shape_difference(layout.entries(), expected_menu(listening, "Captura en pausa", [], True, True, []))
-    check(difference is None, 'the next opening shows "Reanudar captura"', difference)
+    labels = tray.layout().labels()
+    check("Reanudar captura" in labels and "Pausar captura" not in labels, 'the next opening shows "Reanudar captura"',
+          f"entries {labels}")
     tray.click("Reanudar captura")
     check(wait_for(lambda: tray.line(2) == "Toca una nota o un acorde.", 5), 'choosing "Reanudar captura" resumes',
           f"capture line {tray.line(2)!r}")
