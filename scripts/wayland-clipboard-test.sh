@@ -3,7 +3,7 @@
 # harness (python3 -m desktop, scripts/desktop/session.py): sway (wlroots) headless with XWayland,
 # as the user nobody when run as root; DataControlClipboardTests under it (the readers are
 # wl-clipboard's wl-paste and wl-copy), the compositor's bridge to X11 clients measured over 200
-# copies (scripts/desktop/x11-bridge-check.py, with an X11 window focused), and the test that ends
+# copies (scripts/desktop/bridge.py, with an X11 window focused), and the test that ends
 # the compositor under the binding. Then the same under KWin (--virtual), but for the compositor's
 # end. Then GNOME Shell (Mutter), which offers no data-control: a token from quenlitor-tokens
 # written through the application's clipboard binding (quenlitor-clipboard-write) must reach
@@ -55,12 +55,12 @@ in_session() {
   grep -E '^([A-Z-]+ (PASS|FAIL|FIGURE)|data-control protocol|FIGURE|\[  (PASSED|SKIPPED))' "$work/$name.log"
 }
 in_session sway-tests 100 "${as_user[@]}" -- sway -- "${ci_env[@]}" "$tests" --gtest_filter=-*CompositorGoingAway*
-in_session sway-bridge 60 "${as_user[@]}" -- sway -- /usr/bin/python3 "$root/scripts/desktop/x11-bridge-check.py" --focus "$selection_tool" 200
+in_session sway-bridge 60 "${as_user[@]}" -- sway bridge "$selection_tool" 200
 # The session names sway's process in QUENLITOR_END_COMPOSITOR: this test ends it.
 in_session sway-end 30 "${as_user[@]}" -- sway -- "${ci_env[@]}" "$tests" --gtest_filter=*CompositorGoingAway*
 # KWin, which offers data-control too: the same but the compositor's end.
 in_session kwin-tests 100 -- kwin -- "${ci_env[@]}" "$tests" --gtest_filter=-*CompositorGoingAway*
-in_session kwin-bridge 60 -- kwin -- /usr/bin/python3 "$root/scripts/desktop/x11-bridge-check.py" --focus "$selection_tool" 200
+in_session kwin-bridge 60 -- kwin bridge "$selection_tool" 200
 in_session gnome 120 -- gnome clipboard "$tokens" "$writer" "$selection_tool"
 [[ $status -eq 0 ]] && echo "wayland-clipboard-test: all checks passed" || echo "wayland-clipboard-test: FAILED" >&2
 exit $status

@@ -1,8 +1,7 @@
 """What the desktop tests share: one line per check, waiting, and the application's status item
 and menu as a StatusNotifierItem host sees them over D-Bus (org.kde.StatusNotifierItem properties,
 Activate and ContextMenu, com.canonical.dbusmenu AboutToShow, GetLayout and Event), for the
-checks in the virtual machine of desktop-vm-test.sh (desktop-check.py, wayland-check.py) and the
-X11 bridge check.
+checks in the virtual machine of desktop-vm-test.sh (desktop-check.py, wayland-check.py).
 
 Each check prints one line starting with "<TAG> PASS " or "<TAG> FAIL "; figures start with
 "<TAG> FIGURE ". A program sets TAG before its first check and reads `failures` at the end.
@@ -164,7 +163,7 @@ class TrayItem:
 
 def desktop_check(tag):
     """desktop-check.py as a module (its name is no module name), its lines tagged TAG: the
-    Wayland, X11-bridge and GNOME clipboard checks build on its tray, keyboard and clipboard probes."""
+    Wayland checks build on its tray, keyboard and clipboard probes."""
     global TAG
     found = importlib.util.spec_from_file_location("desktop_check",
                                                    os.path.join(os.path.dirname(__file__), "desktop-check.py"))
