@@ -1,80 +1,368 @@
 #!/usr/bin/env python3
-"""Plants one-token faults in the core, one at a time, and reports which the tests catch.
+"""Plants one-token faults, one at a time, and fails unless the tests see each of them.
 
-Usage: scripts/mutation-check.py [BUILD_DIR]   (default build/core, configured with the core preset)
+Usage: scripts/mutation-check.py [options] [BUILD_DIR]   (default build/dev, configured with the dev preset)
 
-Each mutation replaces one exact piece of a source file (it must occur exactly once), rebuilds,
-runs ctest and restores the file. A mutation the tests catch is "caught"; one whose text is not
-found (the code moved) is "n/a". Run it on a clean tree: files are restored even on Ctrl-C.
+  --all           every fault (the campaign before a release); the default
+  --sample N      N faults chosen from the commit's hash: each commit tries other ones, and the
+                  same commit always the same ones (what CI runs)
+  --area A,B      only the faults of these areas (--list shows them)
+  --list          the faults, their areas and tests, without planting any
+  --lock FILE     hold an flock on FILE around each build and test run (a machine shared with
+                  other builds)
+
+A fault replaces one exact piece of a source file, which must occur there exactly once, rebuilds
+only the test programs of the tests it names (a ctest -R expression) and runs those tests. A
+fault whose tests fail, or whose code no longer builds, is "caught". One that passes is MISSED,
+unless it is listed as equivalent, with the reason no test can see it. A fault whose text is not
+found exactly once (the code moved) is "n/a": every run checks every fault's text, and an n/a
+fails the run, since a fault that silently drops out is a guard gone. Files are restored even on
+Ctrl-C; run it on a clean tree. Exit status: 0 when every planted fault was caught or listed.
 """
+import argparse
+import contextlib
+import dataclasses
+import fcntl
+import hashlib
+import json
+import os
 import pathlib
+import re
 import subprocess
 import sys
+import time
 
-CORE = pathlib.Path("Sources/QuenlitorMIDICore")
+ROOT = pathlib.Path(__file__).resolve().parent.parent
 
-# (area, file, original, mutated). Flipping the root-position ranking key is left out: the
-# principal is the first root-position fit and the alternatives list those first, so no output
-# depends on it.
-MUTATIONS = [
-    ("decoder", "MIDIStream.cpp", "(hi == 0x80) | (d1 == 0)", "(hi == 0x80) & (d1 == 0)"),
-    ("decoder", "MIDIStream.cpp", "(d0 == 123 || d0 == 120)", "(d0 == 123)"),
-    ("decoder", "MIDIStream.cpp", "if (b < 0x80) {", "if (b <= 0x80) {"),
-    ("decoder", "MIDIStream.cpp", "} else if (b >= 0xF8) {", "} else if (b > 0xF8) {"),
-    ("decoder", "MIDIStream.cpp", "status = b < 0xF0 ? b : 0;", "status = b <= 0xF0 ? b : 0;"),
-    ("decoder", "MIDIStream.cpp", "first.reset(); // running status", "// running status"),
-    ("decoder", "MIDIStream.cpp", "return (status & 0xE0) == 0xC0;", "return (status & 0xF0) == 0xC0;"),
-    ("decoder", "MIDIStream.cpp", "bytes[i + 1] < 0x80) {", "bytes[i + 1] <= 0x80) {"),
-    ("session", "MIDIStream.cpp", "if (!m_held.empty()) {", "if (m_held.size() > 1) {"),
-    ("session", "MIDIStream.cpp", "Key{source, message.channel(), message.note()}) == 0)",
-     "Key{0, message.channel(), message.note()}) == 0)"),
-    ("session", "MIDIStream.cpp", "--keys->second == 0", "--keys->second < 0"),
-    ("session", "MIDIStream.cpp", "m_captured.clear();\n        return gesture;", "return gesture;"),
-    ("generator", "TokenGenerator.cpp", "distinct[i] - distinct[i - 1] <= 12", "distinct[i] - distinct[i - 1] < 12"),
-    ("generator", "TokenGenerator.cpp", "distinct.front() < lowestPianoKey", "distinct.front() <= lowestPianoKey"),
-    ("generator", "TokenGenerator.cpp", "distinct.back() > highestPianoKey", "distinct.back() >= highestPianoKey"),
-    ("generator", "TokenGenerator.cpp", "std::to_string(note / 12 - 1)", "std::to_string(note / 12)"),
-    ("generator", "TokenGenerator.cpp", "if (includeTitle && !token.title.empty()) {", "if (includeTitle) {"),
-    ("generator", "TokenGenerator.cpp", "const bool bare = i > 0 &&", "const bool bare = i > 1 &&"),
-    ("controller", "CaptureController.hpp", "historyLimit = 10;", "historyLimit = 11;"),
-    ("controller", "CaptureController.cpp", "m_history.empty() || m_history.front().text != token.text",
-     "m_history.empty() || true"),
-    ("ranking", "ChordRecognizer.cpp", "return p.isCustom;", "return q.isCustom;"),
-    ("ranking", "ChordRecognizer.cpp", "return p.requiredCount > q.requiredCount;", "return p.requiredCount < q.requiredCount;"),
-    ("ranking", "ChordRecognizer.cpp", "return a.optionalPresent > b.optionalPresent;",
-     "return a.optionalPresent < b.optionalPresent;"),
-    ("ranking", "ChordRecognizer.cpp", "return p.nameOrder < q.nameOrder;", "return p.nameOrder > q.nameOrder;"),
-    ("ranking", "ChordRecognizer.cpp", "[](const Match& m) { return m.bassIsRoot; }", "[](const Match& m) { return !m.bassIsRoot; }"),
+
+@dataclasses.dataclass(frozen=True)
+class Fault:
+    area: str
+    file: str
+    original: str
+    mutated: str
+    tests: str
+    # Why no test can see it: the change is equivalent for everything a person or a program sees.
+    equivalent: str = ""
+
+    def key(self):
+        return f"{self.file}:{self.original}"
+
+
+CORE = "Sources/QuenlitorMIDICore/"
+APP = "Sources/QuenlitorMIDI/"
+QT = "platform/qt/"
+WAYLAND = "platform/wayland/"
+ALSA = "platform/alsa/"
+
+DECODER_TESTS = r"^(MIDIStreamDecoder|CaptureSession)\."
+GENERATOR_TESTS = r"^TokenGenerator\."
+CONTROLLER_TESTS = r"^CaptureControllerTest\."
+RANKING_TESTS = r"^(ChordRecognizer|ChordAnalysis|ChordPattern)\."
+PLACEMENT_TESTS = r"^StatusPlacement\.EveryMove"
+ITEM_TESTS = r"^(QtStatusItem|QtStatusButton|WindowedApplication|StatusNotifierItem|StatusPlacement)\."
+NOTIFIER_TESTS = r"^(StatusNotifierItem|StatusPlacement)\."
+DBUSMENU_TESTS = r"^DBusMenu\."
+CLAIM_TESTS = r"^SelectionClaim\."
+SETTINGS_TESTS = r"^JsonSettingsStore\."
+IDENTITY_TESTS = r"^ALSASourceIdentity\."
+APP_TESTS = r"^AppDelegateTest\."
+
+# Flipping the root-position ranking key is left out: the principal is the first root-position
+# fit and the alternatives list those first, so no output depends on it.
+FAULTS = [
+    # The core: the MIDI stream, the gesture, the token, the controller, the chord ranking.
+    Fault("decoder", CORE + "MIDIStream.cpp", "(hi == 0x80) | (d1 == 0)", "(hi == 0x80) & (d1 == 0)", DECODER_TESTS),
+    Fault("decoder", CORE + "MIDIStream.cpp", "(d0 == 123 || d0 == 120)", "(d0 == 123)", DECODER_TESTS),
+    Fault("decoder", CORE + "MIDIStream.cpp", "if (b < 0x80) {", "if (b <= 0x80) {", DECODER_TESTS),
+    Fault("decoder", CORE + "MIDIStream.cpp", "} else if (b >= 0xF8) {", "} else if (b > 0xF8) {", DECODER_TESTS),
+    Fault("decoder", CORE + "MIDIStream.cpp", "status = b < 0xF0 ? b : 0;", "status = b <= 0xF0 ? b : 0;", DECODER_TESTS),
+    Fault("decoder", CORE + "MIDIStream.cpp", "first.reset(); // running status", "// running status", DECODER_TESTS),
+    Fault("decoder", CORE + "MIDIStream.cpp", "return (status & 0xE0) == 0xC0;", "return (status & 0xF0) == 0xC0;",
+          DECODER_TESTS),
+    Fault("decoder", CORE + "MIDIStream.cpp", "bytes[i + 1] < 0x80) {", "bytes[i + 1] <= 0x80) {", DECODER_TESTS),
+    Fault("session", CORE + "MIDIStream.cpp", "if (!m_held.empty()) {", "if (m_held.size() > 1) {", DECODER_TESTS),
+    Fault("session", CORE + "MIDIStream.cpp", "Key{source, message.channel(), message.note()}) == 0)",
+          "Key{0, message.channel(), message.note()}) == 0)", DECODER_TESTS),
+    Fault("session", CORE + "MIDIStream.cpp", "--keys->second == 0", "--keys->second < 0", DECODER_TESTS),
+    Fault("session", CORE + "MIDIStream.cpp", "m_captured.clear();\n        return gesture;", "return gesture;",
+          DECODER_TESTS),
+    Fault("generator", CORE + "TokenGenerator.cpp", "distinct[i] - distinct[i - 1] <= 12",
+          "distinct[i] - distinct[i - 1] < 12", GENERATOR_TESTS),
+    Fault("generator", CORE + "TokenGenerator.cpp", "distinct.front() < lowestPianoKey",
+          "distinct.front() <= lowestPianoKey", GENERATOR_TESTS),
+    Fault("generator", CORE + "TokenGenerator.cpp", "distinct.back() > highestPianoKey",
+          "distinct.back() >= highestPianoKey", GENERATOR_TESTS),
+    Fault("generator", CORE + "TokenGenerator.cpp", "std::to_string(note / 12 - 1)", "std::to_string(note / 12)",
+          GENERATOR_TESTS),
+    Fault("generator", CORE + "TokenGenerator.cpp", "if (includeTitle && !token.title.empty()) {",
+          "if (includeTitle) {", GENERATOR_TESTS),
+    Fault("generator", CORE + "TokenGenerator.cpp", "const bool bare = i > 0 &&", "const bool bare = i > 1 &&",
+          GENERATOR_TESTS),
+    Fault("controller", CORE + "CaptureController.hpp", "historyLimit = 10;", "historyLimit = 11;", CONTROLLER_TESTS),
+    Fault("controller", CORE + "CaptureController.cpp", "m_history.empty() || m_history.front().text != token.text",
+          "m_history.empty() || true", CONTROLLER_TESTS),
+    Fault("ranking", CORE + "ChordRecognizer.cpp", "return p.isCustom;", "return q.isCustom;", RANKING_TESTS),
+    Fault("ranking", CORE + "ChordRecognizer.cpp", "return p.requiredCount > q.requiredCount;",
+          "return p.requiredCount < q.requiredCount;", RANKING_TESTS),
+    Fault("ranking", CORE + "ChordRecognizer.cpp", "return a.optionalPresent > b.optionalPresent;",
+          "return a.optionalPresent < b.optionalPresent;", RANKING_TESTS),
+    Fault("ranking", CORE + "ChordRecognizer.cpp", "return p.nameOrder < q.nameOrder;",
+          "return p.nameOrder > q.nameOrder;", RANKING_TESTS),
+    Fault("ranking", CORE + "ChordRecognizer.cpp", "[](const Match& m) { return m.bassIsRoot; }",
+          "[](const Match& m) { return !m.bassIsRoot; }", RANKING_TESTS),
+
+    # Where the status item shows: the tray that reads it, the window, the waits.
+    Fault("placement", QT + "StatusPlacement.cpp", "m_state.deadline = now + m_patience.atStart;",
+          "m_state.deadline = now + m_patience.afterLoss;", PLACEMENT_TESTS),
+    Fault("placement", QT + "StatusPlacement.cpp", "        if (inTray()) {", "        if (!inTray()) {",
+          PLACEMENT_TESTS),
+    Fault("placement", QT + "StatusPlacement.cpp", "m_state.shown == Shown::statusNotifier && !m_state.deadline",
+          "m_state.shown == Shown::statusNotifier && m_state.deadline", PLACEMENT_TESTS),
+    Fault("placement", QT + "StatusPlacement.cpp", "    if (m_state.offered) {", "    if (m_state.deadline) {",
+          PLACEMENT_TESTS),
+    Fault("placement", QT + "StatusPlacement.cpp",
+          "m_state.offered = false;\n    if (m_state.shown == Shown::nothing || m_state.shown == Shown::statusNotifier)",
+          "m_state.offered = false;\n    if (m_state.shown == Shown::nothing)", PLACEMENT_TESTS),
+    Fault("placement", QT + "StatusPlacement.cpp", "m_state.shown != Shown::xembed || m_trays == TrayKind::none",
+          "m_state.shown != Shown::xembed && m_trays == TrayKind::none", PLACEMENT_TESTS),
+    Fault("placement", QT + "StatusPlacement.cpp", "if (!inTray() || m_state.deadline) {", "if (!inTray()) {",
+          PLACEMENT_TESTS),
+    Fault("placement", QT + "StatusPlacement.cpp", "m_state.deadline = now + m_patience.forReader;",
+          "m_state.deadline = now + m_patience.afterLoss;", PLACEMENT_TESTS),
+    # The status item carrying that out: the icon, the window, the menu at the icon.
+    Fault("status-item", QT + "QtStatusItem.cpp", "if (disabled == m_appearsDisabled) {",
+          "if (disabled != m_appearsDisabled) {", ITEM_TESTS),
+    Fault("status-item", QT + "QtStatusItem.cpp", "if (m_shown == Shown::window) {\n        m_window->present();",
+          "if (m_shown == Shown::xembed) {\n        m_window->present();", ITEM_TESTS),
+    Fault("status-item", QT + "QtStatusItem.cpp", "state.shown == Shown::window && before != Shown::window",
+          "state.shown == Shown::window && before == Shown::window", ITEM_TESTS),
+    Fault("status-item", QT + "QtStatusItem.cpp", "    if (qmenu->isVisible()) {\n        qmenu->hide();",
+          "    if (qmenu->isVisible()) {\n        qmenu->show();", ITEM_TESTS),
+    Fault("status-item", QT + "QtStatusItem.cpp", "at.y() - menu.height() >= screen.top()",
+          "at.y() - menu.height() <= screen.top()", ITEM_TESTS),
+    Fault("status-item", QT + "QtStatusItem.cpp", "corner.setX(at.x() - menu.width());",
+          "corner.setX(at.x() + menu.width());", ITEM_TESTS),
+    Fault("status-item", QT + "QtStatusItem.cpp",
+          "        if (m_statusNotifier) {\n            m_statusNotifier->setToolTip(m_button->toolTip());",
+          "        if (m_tray) {\n            m_statusNotifier->setToolTip(m_button->toolTip());", ITEM_TESTS),
+    Fault("status-item", QT + "QtStatusItem.cpp",
+          "        if (m_tray) {\n            m_tray->setIcon(m_button->icon());\n        }\n        if (m_window)",
+          "        if (m_window) {\n            m_tray->setIcon(m_button->icon());\n        }\n        if (m_window)",
+          ITEM_TESTS),
+    # The item on the bus, as StatusNotifierItem hosts read it.
+    Fault("notifier", QT + "StatusNotifierItem.cpp", "nameAnswered(!reply.isError() && reply.value() == 1);",
+          "nameAnswered(!reply.isError() && reply.value() == 2);", NOTIFIER_TESTS),
+    Fault("notifier", QT + "StatusNotifierItem.cpp", "const bool refusal = answer->isError() &&",
+          "const bool refusal = !answer->isError() &&", NOTIFIER_TESTS),
+    Fault("notifier", QT + "StatusNotifierItem.cpp", "void StatusNotifierItem::Activate(int x, int y) { requestMenu(x, y); }",
+          "void StatusNotifierItem::Activate(int x, int y) { requestMenu(y, x); }", NOTIFIER_TESTS),
+    Fault("notifier", QT + "StatusNotifierItem.cpp", ".title = m_toolTip, .text = {}", ".title = {}, .text = m_toolTip",
+          NOTIFIER_TESTS),
+    Fault("notifier", QT + "StatusNotifierItem.cpp", "            self->m_readPending = false;\n", "",
+          NOTIFIER_TESTS),
+    Fault("notifier", QT + "StatusNotifierItem.cpp", "void StatusNotifierItem::askHostsToRead() {\n    Q_EMIT NewTitle();",
+          "void StatusNotifierItem::askHostsToRead() {\n    Q_EMIT NewToolTip();", NOTIFIER_TESTS),
+    # Whether a copy through data-control took.
+    Fault("claim", WAYLAND + "SelectionClaim.cpp", "decide(Outcome::taken);", "decide(Outcome::refused);", CLAIM_TESTS),
+    Fault("claim", WAYLAND + "SelectionClaim.cpp", "if (m_outcome == Outcome::pending) {",
+          "if (m_outcome != Outcome::taken) {", CLAIM_TESTS),
+    Fault("claim", WAYLAND + "SelectionClaim.cpp", '";copy=" + std::to_string(serial)', '";copy=" + std::to_string(process)',
+          CLAIM_TESTS),
+    Fault("claim", WAYLAND + "SelectionClaim.cpp", "void SelectionClaim::compositorCaughtUp() { decide(Outcome::refused); }",
+          "void SelectionClaim::compositorCaughtUp() { decide(Outcome::taken); }", CLAIM_TESTS),
+    # The settings file.
+    Fault("settings", QT + "JsonSettingsStore.cpp", "if (number > static_cast<std::uint64_t>",
+          "if (number >= static_cast<std::uint64_t>", SETTINGS_TESTS),
+    Fault("settings", QT + "JsonSettingsStore.cpp", "return json.get<double>();", "return json.get<std::int64_t>();",
+          SETTINGS_TESTS),
+    Fault("settings", QT + "JsonSettingsStore.cpp", "if (json.is_discarded() || !json.is_object()) {",
+          "if (json.is_discarded() || json.is_array()) {", SETTINGS_TESTS),
+    Fault("settings", QT + "JsonSettingsStore.cpp", "type() != std::filesystem::file_type::not_found; ++attempt",
+          "type() == std::filesystem::file_type::not_found; ++attempt", SETTINGS_TESTS),
+    Fault("settings", QT + "JsonSettingsStore.cpp", "    } catch (const Error&) {\n        contents.damaged = true;",
+          "    } catch (const Error&) {\n        contents.damaged = false;", SETTINGS_TESTS),
+    Fault("settings", QT + "JsonSettingsStore.cpp", "        current.damaged = false;\n", "", SETTINGS_TESTS),
+    Fault("settings", QT + "JsonSettingsStore.cpp", "    m_lastWriteError.reset();\n", "", SETTINGS_TESTS),
+    # The names that keep a person's disabled inputs across restarts and replugs.
+    Fault("alsa-identity", ALSA + "ALSASourceIdentity.cpp", "if (rank > 0) {", "if (rank > 1) {", IDENTITY_TESTS),
+    Fault("alsa-identity", ALSA + "ALSASourceIdentity.cpp", "seen[{names.clientName, names.portName}]++",
+          "++seen[{names.clientName, names.portName}]", IDENTITY_TESTS),
+    Fault("alsa-identity", ALSA + "ALSASourceIdentity.cpp", "names.clientName.empty() || names.portName.starts_with",
+          "names.clientName.empty() && names.portName.starts_with", IDENTITY_TESTS),
+    Fault("alsa-identity", ALSA + "ALSASourceIdentity.cpp",
+          "std::uint32_t hash = fnv1a32(names.clientName);\n    hash = fnv1a32(\"\\0\"sv, hash);\n",
+          "std::uint32_t hash = fnv1a32(names.clientName);\n", IDENTITY_TESTS),
+    # The application's menu.
+    Fault("menu-logic", APP + "AppDelegate.cpp", '(connected == 1 ? "" : "s")', '(connected > 1 ? "" : "s")', APP_TESTS),
+    Fault("menu-logic", APP + "AppDelegate.cpp", "boolForKey(includeTitleKey) : true;",
+          "boolForKey(includeTitleKey) : false;", APP_TESTS),
+    Fault("menu-logic", APP + "AppDelegate.cpp", "return; // one element of another kind",
+          "continue; // one element of another kind", APP_TESTS),
+    Fault("menu-logic", APP + "AppDelegate.cpp", "titleItem->setState(running && m_controller->includeTitle());",
+          "titleItem->setState(running);", APP_TESTS),
+    Fault("menu-logic", APP + "AppDelegate.cpp", "    updateButton();\n    if (m_menuOpen) {\n        showLiveLines();",
+          "    updateButton();\n    if (!m_menuOpen) {\n        showLiveLines();", APP_TESTS),
+    Fault("menu-logic", APP + "AppDelegate.cpp", "m_copyItem->setEnabled(newest != nullptr);",
+          "m_copyItem->setEnabled(newest == nullptr);", APP_TESTS),
+    Fault("menu-logic", APP + "AppDelegate.cpp", "m_recentItem->setEnabled(!recent->items().empty());",
+          "m_recentItem->setEnabled(recent->items().empty());", APP_TESTS),
+    Fault("menu-logic", APP + "AppDelegate.cpp", "if (!m_disabledSources.erase(*uniqueID)) {",
+          "if (m_disabledSources.erase(*uniqueID)) {", APP_TESTS),
+    Fault("menu-logic", APP + "AppDelegate.cpp", "void AppDelegate::refreshInputs() {\n    m_lastError.reset();",
+          "void AppDelegate::refreshInputs() {", APP_TESTS),
+    Fault("menu-logic", APP + "AppDelegate.cpp", "if (token.text == *text) {", "if (token.text != *text) {", APP_TESTS),
+    Fault("menu-logic", APP + "AppDelegate.cpp", "entry->setState(connected);",
+          "entry->setState(!connected);", APP_TESTS),
 ]
 
 
-def run(command, **kwargs):
-    return subprocess.run(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, **kwargs).returncode
+def selected_faults(faults, areas, sample, seed):
+    chosen = [fault for fault in faults if not areas or fault.area in areas]
+    if sample is not None:
+        # Equivalent faults are run only in the whole campaign: they pass by definition.
+        chosen = [fault for fault in chosen if not fault.equivalent]
+        chosen.sort(key=lambda fault: hashlib.sha256((seed + fault.key()).encode()).hexdigest())
+        chosen = chosen[:sample]
+        chosen.sort(key=faults.index)
+    # One file's faults one after another: each file is compiled once per fault, and once more
+    # when it is restored.
+    order = {}
+    for fault in chosen:
+        order.setdefault(fault.file, len(order))
+    return sorted(chosen, key=lambda fault: order[fault.file])
+
+
+class Runner:
+    def __init__(self, build, lock):
+        self.build = build
+        self.lock = lock
+        self.targets = {}
+
+    @contextlib.contextmanager
+    def locked(self):
+        if not self.lock:
+            yield
+            return
+        with open(self.lock, "a") as held:
+            fcntl.flock(held, fcntl.LOCK_EX)
+            try:
+                yield
+            finally:
+                fcntl.flock(held, fcntl.LOCK_UN)
+
+    def test_programs(self, tests):
+        """The build targets of the programs that run the tests matching `tests`."""
+        if tests not in self.targets:
+            listing = subprocess.run(["ctest", "--test-dir", self.build, "-N", "-R", tests, "--show-only=json-v1"],
+                                     capture_output=True, text=True, check=True)
+            programs = {pathlib.Path(test["command"][0]).name for test in json.loads(listing.stdout)["tests"]
+                        if test.get("command")}
+            self.targets[tests] = sorted(programs)
+        return self.targets[tests]
+
+    def build_targets(self, targets):
+        command = ["cmake", "--build", self.build]
+        if targets:
+            command += ["--target", *targets]
+        return subprocess.run(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode == 0
+
+    def run_tests(self, tests, stop_on_failure):
+        """(passed, names of the tests that ran, names of those skipped)."""
+        command = ["ctest", "--test-dir", self.build, "-R", tests, "-j2", "--timeout", "120"]
+        if stop_on_failure:
+            command.append("--stop-on-failure")
+        result = subprocess.run(command, capture_output=True, text=True)
+        ran = re.findall(r"Test +#\d+: (\S+) \.", result.stdout)
+        skipped = re.findall(r"Test +#\d+: (\S+) \.+\*+Skipped", result.stdout)
+        return result.returncode == 0 and bool(ran), ran, skipped
 
 
 def main():
-    build = sys.argv[1] if len(sys.argv) > 1 else "build/core"
-    if run(["cmake", "--build", build]) != 0 or run(["ctest", "--test-dir", build, "-j2"]) != 0:
-        sys.exit("mutation-check: the unmutated tree must build and pass its tests first")
-    caught = planted = 0
-    for area, name, original, mutated in MUTATIONS:
-        path = CORE / name
-        text = path.read_text()
-        if text.count(original) != 1:
-            print(f"n/a     {area:10} {name}: {original!r}")
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("build", nargs="?", default="build/dev")
+    parser.add_argument("--all", action="store_true")
+    parser.add_argument("--sample", type=int)
+    parser.add_argument("--area", default="")
+    parser.add_argument("--list", action="store_true")
+    parser.add_argument("--lock")
+    options = parser.parse_args()
+    os.chdir(ROOT)
+    areas = {area for area in options.area.split(",") if area}
+    unknown = areas - {fault.area for fault in FAULTS}
+    if unknown:
+        sys.exit(f"mutation-check: no area {', '.join(sorted(unknown))}; --list shows them")
+
+    missing = [fault for fault in FAULTS if (ROOT / fault.file).read_text().count(fault.original) != 1]
+    for fault in missing:
+        print(f"N/A     {fault.area:13} {fault.file}: {fault.original!r} is not found exactly once: "
+              "the code moved, write the fault anew", flush=True)
+
+    if options.list:
+        for fault in FAULTS:
+            mark = "equivalent" if fault.equivalent else ""
+            print(f"{fault.area:13} {fault.tests:48} {fault.file}: {fault.original!r} -> {fault.mutated!r} {mark}")
+        return 1 if missing else 0
+
+    seed = ""
+    if options.sample is not None and not options.all:
+        seed = subprocess.run(["git", "rev-parse", "HEAD"], capture_output=True, text=True).stdout.strip()
+        print(f"mutation-check: {options.sample} faults chosen by commit {seed[:12]}")
+    chosen = selected_faults([fault for fault in FAULTS if fault not in missing], areas,
+                             None if options.all else options.sample, seed)
+
+    runner = Runner(options.build, options.lock)
+    started = time.monotonic()
+    everything = "|".join(sorted({f"(?:{fault.tests})" for fault in chosen}))
+    # The tests must pass on the tree as it is, and a fault whose tests all skip here is seen by none.
+    targets = sorted({target for fault in chosen for target in runner.test_programs(fault.tests)})
+    ran = skipped = []
+    if chosen:
+        with runner.locked():
+            passed = runner.build_targets(targets)
+            if passed:
+                passed, ran, skipped = runner.run_tests(everything, False)
+        if not passed:
+            sys.exit("mutation-check: the unmutated tree must build and pass the faults' tests first")
+    unseen = [fault for fault in chosen
+              if not [name for name in ran if re.search(fault.tests, name) and name not in skipped]]
+    for fault in unseen:
+        print(f"N/A     {fault.area:13} {fault.file}: every test of {fault.tests!r} skips here", flush=True)
+    missing += unseen
+
+    caught = missed = listed = 0
+    for fault in chosen:
+        if fault in unseen:
             continue
-        planted += 1
+        path = ROOT / fault.file
+        text = path.read_text()
+        failed = True
         try:
-            path.write_text(text.replace(original, mutated))
-            built = run(["cmake", "--build", build]) == 0
-            failed = not built or run(["ctest", "--test-dir", build, "-j2", "--stop-on-failure"]) != 0
+            path.write_text(text.replace(fault.original, fault.mutated))
+            with runner.locked():
+                if runner.build_targets(runner.test_programs(fault.tests)):
+                    failed = not runner.run_tests(fault.tests, True)[0]
         finally:
             path.write_text(text)
-        caught += failed
-        print(f"{'caught' if failed else 'MISSED':7} {area:10} {name}: {original!r} -> {mutated!r}", flush=True)
-    run(["cmake", "--build", build])
-    print(f"mutation-check: {caught} of {planted} planted faults caught")
+        if failed:
+            caught += 1
+            verdict = "caught"
+        elif fault.equivalent:
+            listed += 1
+            verdict = "equiv."
+        else:
+            missed += 1
+            verdict = "MISSED"
+        print(f"{verdict:7} {fault.area:13} {fault.file}: {fault.original!r} -> {fault.mutated!r}", flush=True)
+        if verdict == "equiv.":
+            print(f"        {'':13} {fault.equivalent}", flush=True)
+    with runner.locked():
+        runner.build_targets(targets)
+    planted = caught + missed + listed
+    print(f"mutation-check: {planted} planted, {caught} caught, {listed} listed as equivalent, {missed} missed, "
+          f"{len(missing)} n/a ({time.monotonic() - started:.0f} s)")
+    return 1 if missed or missing else 0
 
 
 if __name__ == "__main__":
-    main()
+    sys.exit(main())
