@@ -63,6 +63,7 @@ PLACEMENT_TESTS = r"^StatusPlacement\.EveryMove"
 ITEM_TESTS = r"^(QtStatusItem|QtStatusButton|WindowedApplication|StatusNotifierItem|StatusPlacement)\."
 NOTIFIER_TESTS = r"^(StatusNotifierItem|StatusPlacement)\."
 DBUSMENU_TESTS = r"^DBusMenu\."
+HOSTS_TESTS = r"^SessionTrayHosts\."
 CLAIM_TESTS = r"^SelectionClaim\."
 SETTINGS_TESTS = r"^JsonSettingsStore\."
 IDENTITY_TESTS = r"^ALSASourceIdentity\."
@@ -163,6 +164,27 @@ FAULTS = [
           NOTIFIER_TESTS),
     Fault("notifier", QT + "StatusNotifierItem.cpp", "void StatusNotifierItem::askHostsToRead() {\n    Q_EMIT NewTitle();",
           "void StatusNotifierItem::askHostsToRead() {\n    Q_EMIT NewToolTip();", NOTIFIER_TESTS),
+    # The menu as StatusNotifierItem hosts read it over com.canonical.dbusmenu.
+    Fault("dbusmenu", QT + "DBusMenu.cpp", 'label += QLatin1String("__");', "label += QLatin1Char('_');", DBUSMENU_TESTS),
+    Fault("dbusmenu", QT + "DBusMenu.cpp", "label += QLatin1Char('&');\n            ++index;",
+          "label += QLatin1Char('&');", DBUSMENU_TESTS),
+    Fault("dbusmenu", QT + "DBusMenu.cpp", "action.isChecked() ? 1 : 0", "action.isChecked() ? 0 : 1", DBUSMENU_TESTS),
+    Fault("dbusmenu", QT + "DBusMenu.cpp", "if (menu == nullptr || depth == 0) {", "if (menu == nullptr || depth == 1) {",
+          DBUSMENU_TESTS),
+    Fault("dbusmenu", QT + "DBusMenu.cpp", "action != nullptr && action->isEnabled() && !action->isSeparator()",
+          "action != nullptr && !action->isSeparator()", DBUSMENU_TESTS),
+    Fault("dbusmenu", QT + "DBusMenu.cpp", "if (sent->value(property.key()) != property.value()) {",
+          "if (sent->value(property.key()) == property.value()) {", DBUSMENU_TESTS),
+    Fault("dbusmenu", QT + "DBusMenu.cpp", "return id == 0 && openedByHost();", "return openedByHost();", DBUSMENU_TESTS),
+    Fault("dbusmenu", QT + "DBusMenu.cpp", "if (now.contains(submenuKey) != sent->contains(submenuKey)) {",
+          "if (now.contains(submenuKey) && sent->contains(submenuKey)) {", DBUSMENU_TESTS),
+    # What the session's trays say: the StatusNotifierWatcher and its hosts.
+    Fault("tray-hosts", QT + "TrayHosts.cpp", "QDBusServiceWatcher::WatchForOwnerChange",
+          "QDBusServiceWatcher::WatchForRegistration", HOSTS_TESTS),
+    Fault("tray-hosts", QT + "TrayHosts.cpp", "m_watcherAnswered = answered;\n    if (kind() != before) {",
+          "m_watcherAnswered = answered;\n    if (kind() == before) {", HOSTS_TESTS),
+    Fault("tray-hosts", QT + "TrayHosts.cpp", "StatusNotifierHostUnregistered\"), this,\n                    SLOT(hostUnregistered())",
+          "StatusNotifierHostUnregistered\"), this,\n                    SLOT(hostRegistered())", HOSTS_TESTS),
     # Whether a copy through data-control took.
     Fault("claim", WAYLAND + "SelectionClaim.cpp", "decide(Outcome::taken);", "decide(Outcome::refused);", CLAIM_TESTS),
     Fault("claim", WAYLAND + "SelectionClaim.cpp", "if (m_outcome == Outcome::pending) {",
@@ -238,6 +260,7 @@ class Runner:
         self.build = build
         self.lock = lock
         self.targets = {}
+        self.failed = set()
 
     @contextlib.contextmanager
     def locked(self):
@@ -273,6 +296,7 @@ class Runner:
         if stop_on_failure:
             command.append("--stop-on-failure")
         result = subprocess.run(command, capture_output=True, text=True)
+        self.failed = set(re.findall(r"Test +#\d+: (\S+) \.+\*+(?:Failed|Timeout|Exception|Not Run)", result.stdout))
         ran = re.findall(r"Test +#\d+: (\S+) \.", result.stdout)
         skipped = re.findall(r"Test +#\d+: (\S+) \.+\*+Skipped", result.stdout)
         return result.returncode == 0 and bool(ran), ran, skipped
@@ -313,7 +337,7 @@ def main():
 
     runner = Runner(options.build, options.lock)
     started = time.monotonic()
-    everything = "|".join(sorted({f"(?:{fault.tests})" for fault in chosen}))
+    everything = "|".join(sorted({f"({fault.tests})" for fault in chosen}))
     # The tests must pass on the tree as it is, and a fault whose tests all skip here is seen by none.
     targets = sorted({target for fault in chosen for target in runner.test_programs(fault.tests)})
     ran = skipped = []
@@ -323,7 +347,8 @@ def main():
             if passed:
                 passed, ran, skipped = runner.run_tests(everything, False)
         if not passed:
-            sys.exit("mutation-check: the unmutated tree must build and pass the faults' tests first")
+            failing = ", ".join(name for name in ran if name in runner.failed) or "the build"
+            sys.exit(f"mutation-check: the unmutated tree must build and pass the faults' tests first ({failing})")
     unseen = [fault for fault in chosen
               if not [name for name in ran if re.search(fault.tests, name) and name not in skipped]]
     for fault in unseen:
@@ -337,6 +362,7 @@ def main():
         path = ROOT / fault.file
         text = path.read_text()
         failed = True
+        planted_at = time.monotonic()
         try:
             path.write_text(text.replace(fault.original, fault.mutated))
             with runner.locked():
@@ -353,7 +379,8 @@ def main():
         else:
             missed += 1
             verdict = "MISSED"
-        print(f"{verdict:7} {fault.area:13} {fault.file}: {fault.original!r} -> {fault.mutated!r}", flush=True)
+        print(f"{verdict:7} {fault.area:13} {time.monotonic() - planted_at:3.0f} s  {fault.file}: "
+              f"{fault.original!r} -> {fault.mutated!r}", flush=True)
         if verdict == "equiv.":
             print(f"        {'':13} {fault.equivalent}", flush=True)
     with runner.locked():

@@ -16,6 +16,7 @@ namespace quenlitor::testing {
 class FakeWatcher final : public QObject, protected QDBusContext {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierWatcher")
+    Q_PROPERTY(bool IsStatusNotifierHostRegistered READ isStatusNotifierHostRegistered)
 
 public:
     enum class Answer { accept, refuse, never };
@@ -26,12 +27,21 @@ public:
 
     bool start() {
         QDBusConnection bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, m_connectionName);
-        return bus.registerObject("/StatusNotifierWatcher", this, QDBusConnection::ExportAllSlots) &&
+        const auto exported = QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals |
+                              QDBusConnection::ExportAllProperties;
+        return bus.registerObject("/StatusNotifierWatcher", this, exported) &&
                bus.registerService("org.kde.StatusNotifierWatcher");
     }
     void stop() { QDBusConnection::disconnectFromBus(m_connectionName); }
 
+    bool isStatusNotifierHostRegistered() const { return true; }
+    // A host leaves the bus, as KDE's watcher tells.
+    void hostLeaves() { Q_EMIT StatusNotifierHostUnregistered(); }
+
     std::vector<QString> registered;
+
+Q_SIGNALS:
+    void StatusNotifierHostUnregistered();
 
 public Q_SLOTS:
     void RegisterStatusNotifierItem(const QString& service) {

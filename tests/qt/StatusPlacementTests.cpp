@@ -6,6 +6,7 @@
 #include "QtTestSupport.hpp"
 #include "platform/qt/QtStatusItem.hpp"
 #include "platform/qt/QtStatusWindow.hpp"
+#include "platform/qt/TrayHosts.hpp"
 #include "support/Missing.hpp"
 
 #include <gtest/gtest.h>
@@ -165,6 +166,26 @@ TEST(StatusPlacement, AWatcherThatRefusesOrNeverAnswersLeavesTheWindow) {
         watcher.stop();
         testing::deleteLaterObjects();
     }
+}
+
+// What the session's watcher says, as the item hears it: a host once the watcher comes, a host
+// that leaves, and no host once the watcher has left the bus.
+TEST(SessionTrayHosts, FollowTheWatcherAndItsHosts) {
+    if (!testing::sessionBusRuns) {
+        QUENLITOR_MISSING("dbus-daemon is missing: no bus to test on");
+    }
+    SessionTrayHosts hosts;
+    int changes = 0;
+    int left = 0;
+    hosts.onChange = [&] { ++changes; };
+    hosts.onHostLeft = [&] { ++left; };
+    FakeWatcher watcher(QStringLiteral("fake-watcher"));
+    ASSERT_TRUE(watcher.start());
+    EXPECT_TRUE(processEventsUntil([&] { return hosts.kind() == TrayKind::statusNotifier && changes == 1; }));
+    watcher.hostLeaves();
+    EXPECT_TRUE(processEventsUntil([&] { return left == 1; }));
+    watcher.stop();
+    EXPECT_TRUE(processEventsUntil([&] { return hosts.kind() == TrayKind::none && changes == 2; }));
 }
 
 } // namespace
