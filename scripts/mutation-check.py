@@ -7,6 +7,7 @@ Usage: scripts/mutation-check.py [options] [BUILD_DIR]   (default build/dev, con
   --sample N      N faults chosen from the commit's hash: each commit tries other ones, and the
                   same commit always the same ones (what CI runs)
   --area A,B      only the faults of these areas (--list shows them)
+  --only TEXT     only the faults whose file name or original text holds TEXT
   --list          the faults, their areas and tests, without planting any
   --lock FILE     hold an flock on FILE around each build and test run (a machine shared with
                   other builds)
@@ -64,6 +65,7 @@ ITEM_TESTS = r"^(QtStatusItem|QtStatusButton|WindowedApplication|StatusNotifierI
 NOTIFIER_TESTS = r"^(StatusNotifierItem|StatusPlacement)\."
 DBUSMENU_TESTS = r"^DBusMenu\."
 HOSTS_TESTS = r"^SessionTrayHosts\."
+WAYLAND_TESTS = r"^(DataControlFaults|QtWaylandClipboard)\."
 CLAIM_TESTS = r"^SelectionClaim\."
 SETTINGS_TESTS = r"^JsonSettingsStore\."
 IDENTITY_TESTS = r"^ALSASourceIdentity\."
@@ -148,9 +150,9 @@ FAULTS = [
           "        if (m_statusNotifier) {\n            m_statusNotifier->setToolTip(m_button->toolTip());",
           "        if (m_tray) {\n            m_statusNotifier->setToolTip(m_button->toolTip());", ITEM_TESTS),
     Fault("status-item", QT + "QtStatusItem.cpp",
-          "        if (m_tray) {\n            m_tray->setIcon(m_button->icon());\n        }\n        if (m_window)",
-          "        if (m_window) {\n            m_tray->setIcon(m_button->icon());\n        }\n        if (m_window)",
-          ITEM_TESTS),
+          "        if (m_tray) {\n            m_tray->setIcon(m_button->icon());\n        }\n", "", ITEM_TESTS),
+    Fault("status-item", QT + "QtStatusItem.cpp", "if (self->m_placement.state().deadline && self->m_statusNotifier) {",
+          "if (!self->m_placement.state().deadline && self->m_statusNotifier) {", NOTIFIER_TESTS),
     # The item on the bus, as StatusNotifierItem hosts read it.
     Fault("notifier", QT + "StatusNotifierItem.cpp", "nameAnswered(!reply.isError() && reply.value() == 1);",
           "nameAnswered(!reply.isError() && reply.value() == 2);", NOTIFIER_TESTS),
@@ -163,7 +165,9 @@ FAULTS = [
     Fault("notifier", QT + "StatusNotifierItem.cpp", "            self->m_readPending = false;\n", "",
           NOTIFIER_TESTS),
     Fault("notifier", QT + "StatusNotifierItem.cpp", "void StatusNotifierItem::askHostsToRead() {\n    Q_EMIT NewTitle();",
-          "void StatusNotifierItem::askHostsToRead() {\n    Q_EMIT NewToolTip();", NOTIFIER_TESTS),
+          "void StatusNotifierItem::askHostsToRead() {\n    Q_EMIT NewToolTip();", NOTIFIER_TESTS,
+          equivalent="hosts read the item again on any of its New* signals, and any property read counts as a "
+                     "read: which signal asks cannot be told apart"),
     # The menu as StatusNotifierItem hosts read it over com.canonical.dbusmenu.
     Fault("dbusmenu", QT + "DBusMenu.cpp", 'label += QLatin1String("__");', "label += QLatin1Char('_');", DBUSMENU_TESTS),
     Fault("dbusmenu", QT + "DBusMenu.cpp", "label += QLatin1Char('&');\n            ++index;",
@@ -185,6 +189,20 @@ FAULTS = [
           "m_watcherAnswered = answered;\n    if (kind() == before) {", HOSTS_TESTS),
     Fault("tray-hosts", QT + "TrayHosts.cpp", "StatusNotifierHostUnregistered\"), this,\n                    SLOT(hostUnregistered())",
           "StatusNotifierHostUnregistered\"), this,\n                    SLOT(hostRegistered())", HOSTS_TESTS),
+    # The Wayland clipboard through data-control, against the tests' own compositor.
+    Fault("wayland", WAYLAND + "DataControlClipboard.cpp",
+          "const bool again = self->m_deviceSpoke && self->m_session.seat != nullptr;",
+          "const bool again = self->m_session.seat != nullptr;", WAYLAND_TESTS),
+    Fault("wayland", WAYLAND + "DataControlClipboard.cpp", "} else if (!answered && m_session.alive) {",
+          "} else if (answered && m_session.alive) {", WAYLAND_TESTS),
+    Fault("wayland", WAYLAND + "DataControlClipboard.cpp", "if (ours && self->m_late.erase(announced->first) > 0) {",
+          "if (!ours && self->m_late.erase(announced->first) > 0) {", WAYLAND_TESTS),
+    Fault("wayland", WAYLAND + "DataControlClipboard.cpp", "now - readers.front().since >= readerPatience",
+          "now - readers.front().since <= readerPatience", WAYLAND_TESTS),
+    Fault("wayland", WAYLAND + "DataControlClipboard.cpp", "                if (found.selection != nullptr) {\n                    found.bindSeat();",
+          "                if (found.selection == nullptr) {\n                    found.bindSeat();", WAYLAND_TESTS),
+    Fault("wayland", WAYLAND + "DataControlClipboard.cpp", "        if (taken) {\n            // The compositor handles requests in order",
+          "        if (!taken) {\n            // The compositor handles requests in order", WAYLAND_TESTS),
     # Whether a copy through data-control took.
     Fault("claim", WAYLAND + "SelectionClaim.cpp", "decide(Outcome::taken);", "decide(Outcome::refused);", CLAIM_TESTS),
     Fault("claim", WAYLAND + "SelectionClaim.cpp", "if (m_outcome == Outcome::pending) {",
@@ -239,8 +257,9 @@ FAULTS = [
 ]
 
 
-def selected_faults(faults, areas, sample, seed):
-    chosen = [fault for fault in faults if not areas or fault.area in areas]
+def selected_faults(faults, areas, only, sample, seed):
+    chosen = [fault for fault in faults
+              if (not areas or fault.area in areas) and (only in fault.file or only in fault.original)]
     if sample is not None:
         # Equivalent faults are run only in the whole campaign: they pass by definition.
         chosen = [fault for fault in chosen if not fault.equivalent]
@@ -308,6 +327,7 @@ def main():
     parser.add_argument("--all", action="store_true")
     parser.add_argument("--sample", type=int)
     parser.add_argument("--area", default="")
+    parser.add_argument("--only", default="")
     parser.add_argument("--list", action="store_true")
     parser.add_argument("--lock")
     options = parser.parse_args()
@@ -332,7 +352,7 @@ def main():
     if options.sample is not None and not options.all:
         seed = subprocess.run(["git", "rev-parse", "HEAD"], capture_output=True, text=True).stdout.strip()
         print(f"mutation-check: {options.sample} faults chosen by commit {seed[:12]}")
-    chosen = selected_faults([fault for fault in FAULTS if fault not in missing], areas,
+    chosen = selected_faults([fault for fault in FAULTS if fault not in missing], areas, options.only,
                              None if options.all else options.sample, seed)
 
     runner = Runner(options.build, options.lock)

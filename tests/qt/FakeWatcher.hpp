@@ -3,6 +3,7 @@
 #include <QDBusConnection>
 #include <QDBusContext>
 #include <QDBusMessage>
+#include <QDBusPendingCall>
 #include <QObject>
 #include <QString>
 
@@ -37,11 +38,37 @@ public:
     bool isStatusNotifierHostRegistered() const { return true; }
     // A host leaves the bus, as KDE's watcher tells.
     void hostLeaves() { Q_EMIT StatusNotifierHostUnregistered(); }
+    // A host that reads the item `service` again whenever it asks (NewTitle); none when empty.
+    void readOnRequest(const QString& service) {
+        QDBusConnection bus(m_connectionName);
+        const auto follow = [&](bool on) {
+            const QString path = QStringLiteral("/StatusNotifierItem");
+            const QString interface = QStringLiteral("org.kde.StatusNotifierItem");
+            on ? bus.connect(m_item, path, interface, QStringLiteral("NewTitle"), this, SLOT(readItem()))
+               : bus.disconnect(m_item, path, interface, QStringLiteral("NewTitle"), this, SLOT(readItem()));
+        };
+        if (!m_item.isEmpty()) {
+            follow(false);
+        }
+        m_item = service;
+        if (!m_item.isEmpty()) {
+            follow(true);
+        }
+    }
 
     std::vector<QString> registered;
 
 Q_SIGNALS:
     void StatusNotifierHostUnregistered();
+
+private Q_SLOTS:
+    void readItem() {
+        QDBusConnection(m_connectionName)
+            .asyncCall(QDBusMessage::createMethodCall(m_item, QStringLiteral("/StatusNotifierItem"),
+                                                      QStringLiteral("org.freedesktop.DBus.Properties"),
+                                                      QStringLiteral("GetAll"))
+                       << QStringLiteral("org.kde.StatusNotifierItem"));
+    }
 
 public Q_SLOTS:
     void RegisterStatusNotifierItem(const QString& service) {
@@ -56,6 +83,7 @@ public Q_SLOTS:
 private:
     QString m_connectionName;
     Answer m_answer;
+    QString m_item;
 };
 
 } // namespace quenlitor::testing

@@ -126,6 +126,9 @@ TEST(JsonSettingsStore, WriteThatCannotReachTheDiskKeepsTheValue) {
     EXPECT_TRUE(store.lastWriteError().has_value());
     EXPECT_EQ(store.arrayForKey("disabledSources"), SettingsArray{std::int64_t{3}});
     EXPECT_EQ(readWhole(blocker), "un archivo");
+    std::filesystem::remove(blocker);
+    store.setObject("disabledSources", SettingsArray{std::int64_t{3}});
+    EXPECT_EQ(store.lastWriteError(), std::nullopt) << "a write that succeeds clears the error";
 }
 
 TEST(JsonSettingsStore, DefaultPathIsInTheUsersConfigurationFolder) {

@@ -159,6 +159,11 @@ TEST(StatusPlacement, AWatcherThatRefusesOrNeverAnswersLeavesTheWindow) {
             EXPECT_EQ(reply.type(), QDBusMessage::ReplyMessage);
             EXPECT_TRUE(processEventsUntil([&] { return item->shown() == Shown::statusNotifier; }));
             EXPECT_FALSE(item->window()->isVisible());
+            // A host leaves; one that remains reads the item again when asked, and keeps it.
+            watcher.readOnRequest(service);
+            hosts->hostLeft();
+            EXPECT_FALSE(processEventsUntil([&] { return item->shown() == Shown::window; }, 3 * row.forReader));
+            watcher.readOnRequest({});
             // That host leaves, and no other reads the item again when asked.
             hosts->hostLeft();
             EXPECT_TRUE(processEventsUntil([&] { return item->shown() == Shown::window; }));
