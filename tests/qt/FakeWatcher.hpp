@@ -38,14 +38,17 @@ public:
     bool isStatusNotifierHostRegistered() const { return true; }
     // A host leaves the bus, as KDE's watcher tells.
     void hostLeaves() { Q_EMIT StatusNotifierHostUnregistered(); }
-    // A host that reads the item `service` again whenever it asks (NewTitle); none when empty.
+    // A host that reads the item `service` again whenever it says something changed, as hosts do
+    // on each of these signals; none when empty.
     void readOnRequest(const QString& service) {
         QDBusConnection bus(m_connectionName);
         const auto follow = [&](bool on) {
             const QString path = QStringLiteral("/StatusNotifierItem");
             const QString interface = QStringLiteral("org.kde.StatusNotifierItem");
-            on ? bus.connect(m_item, path, interface, QStringLiteral("NewTitle"), this, SLOT(readItem()))
-               : bus.disconnect(m_item, path, interface, QStringLiteral("NewTitle"), this, SLOT(readItem()));
+            for (const char* signal : {"NewTitle", "NewIcon", "NewToolTip"}) {
+                on ? bus.connect(m_item, path, interface, QLatin1String(signal), this, SLOT(readItem()))
+                   : bus.disconnect(m_item, path, interface, QLatin1String(signal), this, SLOT(readItem()));
+            }
         };
         if (!m_item.isEmpty()) {
             follow(false);
