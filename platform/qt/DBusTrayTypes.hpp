@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QDBusArgument>
+#include <QDBusError>
 #include <QDBusVariant>
 #include <QIcon>
 #include <QList>
@@ -15,6 +16,11 @@
 // The structures a StatusNotifierItem and its com.canonical.dbusmenu menu send and receive, with
 // their D-Bus signatures.
 namespace quenlitor::platform::qt {
+
+// Whether an error says only that the peer did not answer in time: silence, not a refusal.
+inline bool isSilence(QDBusError::ErrorType error) {
+    return error == QDBusError::NoReply || error == QDBusError::Timeout || error == QDBusError::TimedOut;
+}
 
 // One size of an icon, (iiay): width, height and ARGB32 pixels in network byte order.
 struct DBusImage {

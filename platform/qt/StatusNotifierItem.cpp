@@ -171,8 +171,7 @@ void StatusNotifierItem::registerWithWatcher() {
                 const QDBusError::ErrorType error = answer->error().type();
                 // No watcher, or a silent one, is for the wait for a host to settle.
                 const bool refusal = answer->isError() && error != QDBusError::ServiceUnknown &&
-                                     error != QDBusError::NoReply && error != QDBusError::Timeout &&
-                                     error != QDBusError::TimedOut && error != QDBusError::Disconnected;
+                                     !isSilence(error) && error != QDBusError::Disconnected;
                 if (connection == m_connectionName && refusal) {
                     refused();
                 }

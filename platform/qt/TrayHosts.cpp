@@ -1,5 +1,6 @@
 #include "TrayHosts.hpp"
 
+#include "DBusTrayTypes.hpp"
 #include "X11.hpp"
 
 #include <QCoreApplication>
@@ -91,7 +92,7 @@ void SessionTrayHosts::askWatcher() {
         const QDBusPendingReply<QDBusVariant> reply = *answered;
         const QDBusError::ErrorType error = reply.error().type();
         // No watcher, or one that cannot tell, is no host; one that stays silent is not an answer.
-        const bool silent = error == QDBusError::NoReply || error == QDBusError::Timeout || error == QDBusError::TimedOut;
+        const bool silent = isSilence(error);
         setStatusNotifierHost(!reply.isError() && reply.value().variant().toBool(), !silent);
     });
 }
