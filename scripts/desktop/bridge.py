@@ -45,9 +45,9 @@ def checks(report, session, log, tool, copies="200"):
                       f"xclip read {x11!r}, wl-paste read {wayland!r}")
         report.check(answers.count("copied") == copies and changes == copies and wayland == texts[-1],
                      f"{copies} copies through data-control each change the Wayland selection once")
-        report.check(x11 == texts[-1] and owners.owned_since(0) == copies,
+        report.check(x11 == texts[-1] and owners.since(0) == copies,
                      "the compositor's bridge gives the X11 CLIPBOARD each copy while an X11 window has the focus",
-                     f"{owners.owned_since(0)} owner changes, xclip read {x11!r}")
+                     f"{owners.since(0)} owner changes, xclip read {x11!r}")
     finally:
         for process in started:
             end(process, 1)

@@ -11,7 +11,6 @@ registration hangs or a wait runs). A case whose watcher is read by a host check
 the start, beyond the time an unread item gives the window.
 """
 
-import os
 import signal
 import subprocess
 import sys

@@ -1,6 +1,7 @@
 """One line per check, and the waits the checks share."""
 
 import subprocess
+import threading
 import time
 
 
@@ -55,3 +56,51 @@ def end(process, timeout=5):
         if exit_status(process, timeout) is None:
             process.kill()
     return process.wait()
+
+
+class Timeline(threading.Thread):
+    """Events noted with the monotonic time they came at, by a thread that waits for them (run:
+    self.add for each); the checks wait for them from another thread."""
+
+    def __init__(self):
+        super().__init__(daemon=True)
+        self.events = []  # (time, value)
+        self.condition = threading.Condition()
+
+    def add(self, value, when=None):
+        with self.condition:
+            self.events.append((time.monotonic() if when is None else when, value))
+            self.condition.notify_all()
+
+    def count(self):
+        with self.condition:
+            return len(self.events)
+
+    def since(self, index):
+        """How many events from index on have a value (a clipboard with an owner)."""
+        with self.condition:
+            return sum(1 for _, value in self.events[index:] if value)
+
+    def wait_after(self, index, timeout):
+        """The time of the first event from index on that has a value, or None after timeout seconds."""
+        deadline = time.monotonic() + timeout
+        with self.condition:
+            while True:
+                found = next((when for when, value in self.events[index:] if value), None)
+                remaining = deadline - time.monotonic()
+                if found is not None or remaining <= 0:
+                    return found
+                self.condition.wait(remaining)
+
+
+class Lines(Timeline):
+    """A program's output lines as they come (its process in .process); parse makes (value[, time]) of one."""
+
+    def __init__(self, args, env, parse=lambda line: (line,), **options):
+        super().__init__()
+        self.parse = parse
+        self.process = subprocess.Popen(args, env=env, stdout=subprocess.PIPE, text=True, **options)
+
+    def run(self):
+        for line in self.process.stdout:
+            self.add(*self.parse(line.rstrip("\n")))

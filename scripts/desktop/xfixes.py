@@ -1,11 +1,12 @@
 """The X11 CLIPBOARD's owner changes, timed as they happen (XFixes, through libxcb)."""
 
 import ctypes
-import threading
 import time
 
+from .report import Timeline
 
-class ClipboardWatcher(threading.Thread):
+
+class ClipboardWatcher(Timeline):
     """Notes the time of every change of the CLIPBOARD selection's owner (XFixes).
 
     The events are read with libxcb through ctypes: the thread waits in C, as the thread reading
@@ -16,7 +17,7 @@ class ClipboardWatcher(threading.Thread):
     SET_SELECTION_OWNER_MASK = 1
 
     def __init__(self):
-        super().__init__(daemon=True)
+        super().__init__()
         xcb = self.xcb = ctypes.CDLL("libxcb.so.1")
         xfixes = ctypes.CDLL("libxcb-xfixes.so.0")
         self.free = ctypes.CDLL(None).free
@@ -61,8 +62,6 @@ class ClipboardWatcher(threading.Thread):
         root = xcb.xcb_setup_roots_iterator(xcb.xcb_get_setup(self.connection)).data[0]  # xcb_screen_t.root
         xfixes.xcb_xfixes_select_selection_input(self.connection, root, clipboard, self.SET_SELECTION_OWNER_MASK)
         xcb.xcb_flush(self.connection)
-        self.changes = []  # (monotonic time, owner window id)
-        self.condition = threading.Condition()
 
     def run(self):
         while True:
@@ -72,29 +71,5 @@ class ClipboardWatcher(threading.Thread):
                 return
             # xcb_xfixes_selection_notify_event_t: response_type, subtype, sequence; window; owner
             if event[0] & 0x7F == self.notify_type:
-                with self.condition:
-                    self.changes.append((now, event[2]))
-                    self.condition.notify_all()
+                self.add(event[2], now)
             self.free(event)
-
-    def count(self):
-        with self.condition:
-            return len(self.changes)
-
-    def owned_since(self, index):
-        """How many changes from index on gave the clipboard an owner."""
-        with self.condition:
-            return sum(1 for _, owner in self.changes[index:] if owner)
-
-    def wait_owned_after(self, index, timeout):
-        """The time of the first change from index on that gives the clipboard an owner, or None."""
-        deadline = time.monotonic() + timeout
-        with self.condition:
-            while True:
-                for when, owner in self.changes[index:]:
-                    if owner:
-                        return when
-                remaining = deadline - time.monotonic()
-                if remaining <= 0:
-                    return None
-                self.condition.wait(remaining)
