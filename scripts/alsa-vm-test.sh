@@ -23,10 +23,9 @@ die() {
   exit 1
 }
 
-for tool in qemu-system-x86_64 busybox cpio depmod modprobe dpkg-deb apt-get apt-cache ldd strip timeout; do
-  command -v "$tool" >/dev/null || die "$tool is missing; run scripts/bootstrap.sh --ci"
-done
-ldd "$(command -v busybox)" >/dev/null 2>&1 && die "busybox is not the static build; install busybox-static"
+# shellcheck source=vm-kernel.sh
+source "$root/scripts/vm-kernel.sh"
+vm_require ldd strip
 
 # The test program, as the build tree has it.
 cmake --build "$build" --target ALSASequencerTests quenlitor-tokens || die "could not build ALSASequencerTests in $build"
@@ -35,17 +34,13 @@ cli=$build/bin/quenlitor-tokens
 [[ -x $check && -x $cli ]] || die "$check or $cli was not built"
 
 # The kernel and the sound modules, with the virtual MIDI card's one device.
-# shellcheck source=vm-kernel.sh
-source "$root/scripts/vm-kernel.sh"
 vm_kernel
-kernel_version=$vm_kernel_version
-tree=$vm_tree
 
 rm -rf "$work"
 rootfs=$work/rootfs
 mkdir -p "$rootfs"/{bin,proc,sys,dev,tmp,usr/share/alsa}
 vm_collect_modules "$rootfs/modules" snd-seq-dummy snd-virmidi:midi_devs=1 snd-seq-midi
-grep -q '^snd-seq.ko' "$rootfs/modules/order" || die "modprobe found no snd-seq in $tree"
+grep -q '^snd-seq.ko' "$rootfs/modules/order" || die "modprobe found no snd-seq in $vm_tree"
 
 cp "$(command -v busybox)" "$rootfs/bin/busybox"
 strip --strip-debug -o "$rootfs/bin/ALSASequencerTests" "$check"
@@ -73,22 +68,15 @@ sed 's/^/ALSA-LIST /' /tmp/sources
 poweroff -f
 EOF
 chmod +x "$rootfs/init"
-(cd "$rootfs" && find . | cpio -o -H newc --quiet) >"$work/initramfs.cpio"
 prepared=$(date +%s)
-
-echo "alsa-vm-test: booting $kernel_version ($(du -h "$work/initramfs.cpio" | cut -f1) initramfs), at most ${timeout_seconds}s"
 set +e
-timeout "$timeout_seconds" qemu-system-x86_64 -accel tcg -cpu max -smp 1 -m 512 -nographic -no-reboot -nic none \
-  -kernel "$tree/boot/vmlinuz-$kernel_version" -initrd "$work/initramfs.cpio" \
-  -append "console=ttyS0 panic=-1 quiet" </dev/null >"$log" 2>&1
-qemu_status=$?
+vm_boot "$rootfs" "$log" "$timeout_seconds" 512
 set -e
-finished=$(date +%s)
 
 tr -d '\r' <"$log" | grep -E '^(ALSA-TEST|ALSA-VM|ALSA-LIST)' || true
-echo "alsa-vm-test: prepared in $((prepared - started))s, virtual machine ran $((finished - prepared))s"
+echo "alsa-vm-test: prepared in $((prepared - started))s, virtual machine ran ${vm_ran}s"
 verdict=
-if [[ $qemu_status -eq 124 ]]; then
+if [[ $vm_status -eq 124 ]]; then
   verdict="the virtual machine did not finish within ${timeout_seconds}s"
 elif ! grep -q 'ALSA-VM tests exit' "$log"; then
   verdict="the tests did not finish (kernel panic or crash?)"

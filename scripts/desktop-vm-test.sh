@@ -19,7 +19,7 @@
 # The application is installed with `cmake --install BUILD_DIR` into a temporary prefix. Needs the
 # packages of scripts/bootstrap.sh --ci; the kernel package is cached as for alsa-vm-test.sh.
 # QUENLITOR_VM_TIMEOUT bounds the virtual machine in seconds (default 900); QUENLITOR_VM_ACCEL is
-# qemu's accelerator list, colon-separated (default tcg). QUENLITOR_PROFILE=perf,dbus, while the
+# qemu's accelerator list, colon-separated (default tcg; scripts/vm-kernel.sh). QUENLITOR_PROFILE=perf,dbus, while the
 # CPU time is measured, samples the whole guest with perf (linux-perf) and counts the session
 # bus's messages, and prints where the time went.
 set -uo pipefail
@@ -45,12 +45,9 @@ die() {
   exit 1
 }
 
-for tool in qemu-system-x86_64 busybox cpio depmod modprobe dpkg-deb apt-get apt-cache timeout cmake \
-  Xvfb dbus-daemon gdbus xclip sway wl-paste wl-copy xmessage setpriv; do
-  command -v "$tool" >/dev/null || die "$tool is missing; run scripts/bootstrap.sh --ci"
-done
-command -v xfce4-panel >/dev/null || die "no tray host: xfce4-panel is not installed; run scripts/bootstrap.sh --ci"
-ldd "$(command -v busybox)" >/dev/null 2>&1 && die "busybox is not the static build; install busybox-static"
+# shellcheck source=vm-kernel.sh
+source "$root/scripts/vm-kernel.sh"
+vm_require cmake Xvfb dbus-daemon xclip sway wl-paste wl-copy xmessage setpriv xfce4-panel trayer
 /usr/bin/python3 -c 'import ctypes, dbus; ctypes.CDLL("libxcb-xfixes.so.0")' 2>/dev/null ||
   die "Debian's python3 lacks dbus, or libxcb-xfixes0 is missing; install python3-dbus and libxcb-xfixes0 (scripts/bootstrap.sh --ci)"
 
@@ -64,10 +61,6 @@ prefix=$work/prefix
 cmake --install "$build" --prefix "$prefix" >"$work/install.log" 2>&1 || die "cmake --install failed: $work/install.log"
 [[ -x $prefix/bin/quenlitor-midi-texto && -x $prefix/bin/quenlitor-tokens ]] || die "the installation lacks the programs"
 
-summary() { grep -E "^$1 (PASS|FAIL|FIGURE)" || true; }
-
-# shellcheck source=vm-kernel.sh
-source "$root/scripts/vm-kernel.sh"
 vm_kernel
 rootfs=$work/rootfs
 mkdir -p "$rootfs"/{bin,proc,sys,dev,host,rw,newroot}
@@ -124,29 +117,15 @@ fi
 poweroff -f
 EOF
 chmod +x "$rootfs/init"
-(cd "$rootfs" && find . | cpio -o -H newc --quiet) >"$work/initramfs.cpio"
 
-# Software emulation by default: nested KVM, where /dev/kvm exists at all, has been seen to hang
-# at boot on these machines.
-accel=${QUENLITOR_VM_ACCEL:-tcg}
-accel_options=()
-IFS=: read -ra accels <<<"$accel"
-for a in "${accels[@]}"; do accel_options+=(-accel "$a"); done
 prepared=$(date +%s)
-echo "desktop-vm-test: booting $vm_kernel_version ($accel, 1 vCPU, 1 GiB), at most ${timeout_seconds}s"
-timeout "$timeout_seconds" nice -n 10 qemu-system-x86_64 "${accel_options[@]}" -cpu max -smp 1 -m 1024 -nographic \
-  -no-reboot -nic none -kernel "$vm_tree/boot/vmlinuz-$vm_kernel_version" -initrd "$work/initramfs.cpio" \
-  -virtfs local,path=/,mount_tag=hostroot,security_model=none,readonly=on,multidevs=remap \
-  -append "console=ttyS0 panic=-1 quiet" </dev/null >"$log" 2>&1
-qemu_status=$?
-finished=$(date +%s)
+vm_boot "$rootfs" "$log" "$timeout_seconds" 1024 \
+  -virtfs local,path=/,mount_tag=hostroot,security_model=none,readonly=on,multidevs=remap
 
-tr -d '\r' <"$log" | summary DESKTOP-CHECK
-tr -d '\r' <"$log" | summary WAYLAND-CHECK
-tr -d '\r' <"$log" | grep -E '^(DESKTOP-(VM|CHECK LOG)|WAYLAND-CHECK LOG)' || true
-echo "desktop-vm-test: prepared in $((prepared - started))s, virtual machine ran $((finished - prepared))s"
+tr -d '\r' <"$log" | grep -E '^((DESKTOP|WAYLAND)-CHECK (PASS|FAIL|FIGURE|LOG)|DESKTOP-VM)' || true
+echo "desktop-vm-test: prepared in $((prepared - started))s, virtual machine ran ${vm_ran}s"
 verdict=
-if [[ $qemu_status -eq 124 ]]; then
+if [[ $vm_status -eq 124 ]]; then
   verdict="the virtual machine did not finish within ${timeout_seconds}s"
 elif grep -qE '(DESKTOP|WAYLAND)-CHECK FAIL' "$log"; then
   verdict="checks in the virtual machine failed"

@@ -1,33 +1,22 @@
 #!/usr/bin/env bash
 # The Debian package on a system that has never seen the project, for one Debian release: builds
-# the package (the `package` workflow preset) and checks it with that release's lintian; makes a
-# minimal system of the release with debootstrap; installs the package there with apt, which
-# fetches every dependency from Debian's archive as on a user's machine; asks both programs for
-# --version, runs the tool and looks up the manual pages; starts the tray application under Xvfb
-# with trayer as the tray host, checks that its icon docks and that SIGTERM ends it with status 0;
-# purges the package and checks that none of its files is left. Prints a PASS or FAIL line per
-# step with the time it took.
+# it (the `package` workflow preset), checks it with that release's lintian, installs it with apt
+# into a fresh debootstrapped minimal system (every dependency from Debian's archive), runs both
+# programs and looks up the manual pages there, docks the tray application in trayer under Xvfb
+# and ends it with SIGTERM, then purges it and checks that none of its files is left. One PASS or
+# FAIL line per step, with its time. On another release than the machine's, the package is built
+# in a second minimal system of that release, made once and kept, where scripts/bootstrap.sh
+# installs the build's packages and the tray smoke test runs on that release's Qt.
 #
-# On the machine's own release the package is built here. For another release it is built in a
-# second minimal system of that release, made once and kept: the project's scripts/bootstrap.sh
-# installs that release's packages there, the `package` workflow builds, lintian checks, and the
-# tray smoke test (scripts/tray-smoke-test.sh) runs the application on that release's Qt.
-#
-# Usage: scripts/package-test.sh [--release bookworm|trixie|forky]   (as root: debootstrap,
-#   chroot and mounts need it; default bookworm, Debian 12; trixie is Debian 13; forky, Debian
-#   testing, is tried by hand: its Release file as these machines get it is past its Valid-Until
-#   date, which apt is told to accept there, and trayer is not in it, so the tray steps are skipped)
-# Needs: debootstrap lintian dpkg-dev wget and the build's packages; scripts/bootstrap.sh --ci
-# installs them. The test and each command in the test system run in mount (and process)
-# namespaces of their own (unshare), so that their mounts and processes end with them, whatever
-# the outcome.
-#
-# Cache, outside the checkout: $QUENLITOR_PACKAGE_CACHE, else /var/cache/quenlitor-package-test,
-# one folder per release. It keeps the debootstrapped system (made again after 30 days), the build
-# system with its build tree (likewise), and apt's package lists and downloaded packages, so that
-# a second run downloads almost nothing and builds only what changed; with a cache the test also
-# runs while the archive cannot be reached. QUENLITOR_DEBIAN_MIRROR chooses the archive (default
-# http://deb.debian.org/debian; security updates come from its -security sibling).
+# Usage: scripts/package-test.sh [--release bookworm|trixie|forky]   (as root; default bookworm,
+#   Debian 12; trixie is Debian 13; forky, Debian testing, is tried by hand: its Release file is
+#   accepted past its Valid-Until date, and it has no trayer, so the tray steps are skipped)
+# Needs: debootstrap lintian dpkg-dev wget (scripts/bootstrap.sh --ci). Each command in the test
+# system runs in mount and process namespaces of its own (unshare), the whole test in a mount
+# namespace. Cache: $QUENLITOR_PACKAGE_CACHE, else /var/cache/quenlitor-package-test, one folder
+# per release: the minimal and build systems (made again after 30 days), apt's lists and
+# packages, so a second run downloads almost nothing and runs without the archive.
+# QUENLITOR_DEBIAN_MIRROR chooses the archive (default http://deb.debian.org/debian).
 set -uo pipefail
 root_dir=$(cd "$(dirname "$0")/.." && pwd)
 release=bookworm
@@ -51,7 +40,6 @@ security=${mirror%/debian}/debian-security
 package=quenlitor-midi-texto
 # shellcheck source=/dev/null
 host_release=$(. /etc/os-release 2>/dev/null && echo "${VERSION_CODENAME:-}")
-# The XEmbed tray host of the tray checks; Debian testing has none at present.
 tray_host=trayer
 [[ $release == forky ]] && tray_host=
 
@@ -69,13 +57,10 @@ tools=(debootstrap dpkg-deb unshare chroot wget timeout)
 for tool in "${tools[@]}"; do
     command -v "$tool" >/dev/null || fail_early "$tool is missing; run scripts/bootstrap.sh --ci"
 done
-# This machine's debootstrap knows testing's codename only when it is newer than the codename;
-# Debian's unstable script makes testing as well.
+# An older debootstrap does not know testing's codename: its unstable script makes it as well.
 debootstrap_script=()
 [[ -e /usr/share/debootstrap/scripts/$suite ]] || debootstrap_script=(/usr/share/debootstrap/scripts/sid)
 
-# The whole test runs in a mount namespace of its own: whatever it mounts goes away with it,
-# however it ends.
 if [[ ${QUENLITOR_PACKAGE_TEST_NAMESPACE:-} != 1 ]]; then
     QUENLITOR_PACKAGE_TEST_NAMESPACE=1 exec unshare --mount --propagation private -- "$BASH" "$0" --release "$release"
 fi
@@ -84,15 +69,12 @@ work=$(mktemp -d /var/tmp/quenlitor-package-test.XXXXXX) || exit 1
 system=$work/system
 log=$work/step.log
 mkdir "$system" || exit 1
-# The test system is thrown away: in memory when there is room (about 0.8 GB), it is written and
-# removed many times faster than on disk.
+# The test system (about 0.8 GB) in memory when there is room.
 if (($(awk '/^MemAvailable:/ {print $2}' /proc/meminfo) > 3 * 1024 * 1024)); then
     mount -t tmpfs -o size=2g,mode=0755 quenlitor-package-test "$system" || exit 1
 fi
 cleanup() {
     umount "$system" 2>/dev/null
-    # The test system's own mounts lived in namespaces of their own: these are plain folders by
-    # now, and --one-file-system keeps rm out of anything still mounted all the same.
     rm -rf --one-file-system "$work"
 }
 trap cleanup EXIT
@@ -123,12 +105,9 @@ run_step() {
     fi
 }
 
-# Runs a command in a system as root (`in_root DIR [--offline] LIMIT COMMAND...`), bounded by
-# LIMIT seconds, with a clean environment, /proc, /dev, and apt's lists and downloaded packages
-# from the cache. With --offline the command also gets a network namespace of its own: no
-# network, and X servers of its own, since an X server's abstract socket (@/tmp/.X11-unix/X0) is
-# shared by every chroot in a network namespace and a client would reach the machine's display :0
-# rather than the test's.
+# in_root DIR [--offline] LIMIT COMMAND...: COMMAND in a system as root, bounded in time, with a
+# clean environment, /proc, /dev and apt's cached lists and packages. --offline: a network
+# namespace of its own, no network and X servers apart (abstract sockets are per namespace).
 in_root() {
     local root=$1 network=()
     shift
@@ -155,31 +134,25 @@ apt_options=(-o Acquire::http::Timeout=20 -o Acquire::Retries=2 -o Dpkg::Use-Pty
 
 archive_reachable() { timeout 30 wget -q -T 20 -t 1 -O /dev/null "$mirror/dists/$suite/Release"; }
 
-# Prepares a copy of the minimal system for apt: the release's archive, the settings the test
-# wants, no service started.
+# A copy of the minimal system ready for apt: the release's archive, no service started.
 configure_apt() {
     local root=$1
     cp /etc/resolv.conf "$root/etc/resolv.conf"
     if [[ $release == forky ]]; then
-        # Testing as Debian's archive serves it to these machines: its Release file is past its
-        # Valid-Until date.
         printf 'deb %s %s main\n' "$mirror" "$suite" >"$root/etc/apt/sources.list"
         echo 'Acquire::Check-Valid-Until "false";' >"$root/etc/apt/apt.conf.d/80package-test"
     else
-        # Main, updates and security, as an installation of the release has them.
         printf 'deb %s %s main\ndeb %s %s-updates main\ndeb %s %s-security main\n' \
             "$mirror" "$suite" "$mirror" "$suite" "$security" "$suite" >"$root/etc/apt/sources.list"
         : >"$root/etc/apt/apt.conf.d/80package-test"
     fi
-    # apt's downloads land in the cache, owned by root; the system is a test's, and dpkg need not
-    # wait for each file to reach the disk.
     printf '%s\n' 'APT::Sandbox::User "root";' 'Dpkg::Options { "--force-unsafe-io"; };' \
         >>"$root/etc/apt/apt.conf.d/80package-test"
     printf '#!/bin/sh\nexit 101\n' >"$root/usr/sbin/policy-rc.d" && chmod 0755 "$root/usr/sbin/policy-rc.d"
 }
 
-# Makes `$cache/NAME` from the minimal system once, and again after 30 days: `fresh NAME` is
-# true when it must be (re)made and the archive can be reached to do so.
+# fresh NAME: $cache/NAME must be (re)made (none, or 30 days old) and the archive is reachable; 2
+# when it must and cannot be.
 fresh() {
     local made=$cache/$1.done
     [[ ! -f $made ]] || [[ -n $(find "$made" -mtime +30) ]] || return 1
@@ -202,8 +175,6 @@ step_minbase() {
     ((status == 2)) && return 1
     if ((status == 0)); then
         rm -rf --one-file-system "$base" "$base.new" "$base.done"
-        # In a mount namespace of its own, so that the /proc and /sys it mounts in the new
-        # system go away even if it is stopped halfway.
         timeout --kill-after=10 1200 unshare --mount --fork --kill-child -- \
             debootstrap --variant=minbase "$suite" "$base.new" "$mirror" "${debootstrap_script[@]}" || return 1
         mv "$base.new" "$base" && touch "$base.done" || return 1
@@ -214,8 +185,7 @@ step_minbase() {
 }
 run_step "minimal $release_name system (debootstrap --variant=minbase $suite)" step_minbase
 
-# --- 2. The package, from a release build: here on the machine's own release, else in the
-# release's build system with the packages the project's bootstrap script installs there.
+# --- 2. The package: built here on the machine's release, else in the release's build system.
 build_root=
 if [[ $release == "$host_release" ]]; then
     step_build() {
@@ -224,8 +194,8 @@ if [[ $release == "$host_release" ]]; then
     }
 else
     build_root=$cache/build
-    # The checkout as it is (without its build trees) into the build system, whose build tree is
-    # kept: unchanged files keep their times, so the build redoes only what changed.
+    # The checkout without its build trees; the build system's build tree is kept, so unchanged
+    # files keep their times and the build redoes only what changed.
     copy_checkout() {
         local into=$build_root/root/quenlitor
         mkdir -p "$into" || return 1
@@ -268,8 +238,7 @@ step_found() {
 run_step "the package" step_found
 
 step_lintian() {
-    # No error and no warning: a warning that has to stay is suppressed here with the reason
-    # (none so far). The release's own lintian judges the release's package.
+    # No error and no warning, by the release's own lintian.
     local status
     if [[ -n $build_root ]]; then
         in_root "$build_root" --offline 300 lintian --fail-on error,warning "/root/quenlitor/build/release/$(basename "$deb")"
@@ -283,8 +252,6 @@ step_lintian() {
 run_step "lintian" step_lintian
 
 if [[ -n $build_root ]]; then
-    # The tray smoke test on the release's Qt, in the build system: the icon docks, the menu opens
-    # and is drawn, a second start exits at once, SIGTERM ends it.
     step_smoke() {
         if [[ -z $tray_host ]]; then
             detail="trayer is not in $release_name"
@@ -359,60 +326,41 @@ step_tray() {
         detail="trayer is not in $release_name"
         return 77
     fi
-    # The smoke test's dock check: the application's 22x22 window inside trayer's panel.
-    # Everything started here ends with the namespace when the script does.
-    # The waits are generous: the first program to start in the new system also fills the font
-    # cache, and CI machines are shared.
+    # The smoke test's dock check; generous waits: the first program to start fills the font cache.
     in_system --offline 120 /bin/bash -s <<'EOF'
 set -u
-now_ms() { echo $(($(date +%s%N) / 1000000)); }
-# A zombie still answers kill -0: whether the process runs, as its state says.
-running() { [[ -r /proc/$1/stat ]] && ! awk '{exit $3 != "Z"}' "/proc/$1/stat" 2>/dev/null; }
-mkdir -p /tmp/bandeja/home /tmp/bandeja/runtime && chmod 0700 /tmp/bandeja/runtime
-# -noreset: a server that resets when its last client (an xdotool query) leaves refuses the
-# clients that connect meanwhile.
-Xvfb -displayfd 3 -screen 0 640x400x24 -nolisten tcp -noreset 3>/tmp/bandeja/display 2>/tmp/bandeja/xvfb.err &
-for _ in $(seq 100); do [[ -s /tmp/bandeja/display ]] && break; sleep 0.05; done
-[[ -s /tmp/bandeja/display ]] || { cat /tmp/bandeja/xvfb.err; echo "Xvfb did not start"; exit 1; }
-export DISPLAY=:$(head -n 1 /tmp/bandeja/display) HOME=/tmp/bandeja/home XDG_RUNTIME_DIR=/tmp/bandeja/runtime
-# Should trayer still say it "cannot open display" as it starts, it is started again, up to three
-# times.
-panel=
+cd /tmp && mkdir -p home runtime && chmod 0700 runtime
+# -noreset: a server that resets when its last client leaves refuses those connecting meanwhile.
+Xvfb -displayfd 3 -screen 0 640x400x24 -nolisten tcp -noreset 3>display 2>xvfb.err &
+for _ in $(seq 100); do [[ -s display ]] && break; sleep 0.05; done
+export DISPLAY=:$(head -n 1 display) HOME=/tmp/home XDG_RUNTIME_DIR=/tmp/runtime
+# trayer, should it say it "cannot open display" as it starts, is started again up to three times.
 for attempt in 1 2 3; do
-    trayer --edge top --align right --widthtype pixel --width 160 --height 24 --SetDockType true \
-        >/tmp/bandeja/trayer.log 2>&1 &
-    trayer=$!
+    trayer --edge top --align right --widthtype pixel --width 160 --height 24 --SetDockType true >trayer.log 2>&1 &
     for _ in $(seq 200); do
         panel=$(xdotool search --classname '^panel$' 2>/dev/null | head -n 1)
         [[ -n $panel ]] && break 2
-        running "$trayer" || break
         sleep 0.05
     done
-    echo "trayer, attempt $attempt: $(tr '\n' ' ' </tmp/bandeja/trayer.log)"
-    kill "$trayer" 2>/dev/null
+    echo "trayer, attempt $attempt: $(tr '\n' ' ' <trayer.log)"
+    kill $!
 done
-[[ -n $panel ]] || { echo "trayer did not show its panel"; exit 1; }
-docked_icons() {
-    xwininfo -tree -id "$panel" 2>/dev/null | awk '/\("quenlitor-midi-texto" "[^"]*"\) +22x22\+/ {print $1}'
-}
-started=$(now_ms)
-quenlitor-midi-texto 2>/tmp/bandeja/app.err &
+[[ -n $panel ]] || { cat xvfb.err; echo "trayer did not show its panel"; exit 1; }
+started=$(date +%s%N)
+quenlitor-midi-texto 2>app.err &
 app=$!
-icon=
-while (($(now_ms) - started < 30000)); do
-    icon=$(docked_icons | head -n 1)
+for _ in $(seq 3000); do
+    icon=$(xwininfo -tree -id "$panel" | awk '/\("quenlitor-midi-texto" "[^"]*"\) +22x22\+/ {print $1}')
     [[ -n $icon ]] && break
-    running "$app" || break
     sleep 0.01
 done
-[[ -n $icon ]] || { cat /tmp/bandeja/app.err; echo "the icon did not dock in the tray within 30 s"; exit 1; }
-echo "docked: window $icon after $(($(now_ms) - started)) ms"
-kill -TERM "$app"
-wait "$app"
+[[ -n $icon ]] || { cat app.err; echo "the icon did not dock in the tray within 30 s"; exit 1; }
+echo "docked: window $icon after $((($(date +%s%N) - started) / 1000000)) ms"
+kill -TERM $app
+wait $app
 status=$?
-[[ -s /tmp/bandeja/app.err ]] && { echo "the application's standard error:"; cat /tmp/bandeja/app.err; }
+cat app.err
 [[ $status -eq 0 ]] || { echo "after SIGTERM the exit status is $status"; exit 1; }
-echo "SIGTERM: status 0"
 EOF
     local status=$?
     detail=$(grep -E '^docked:' "$log" | sed 's/^docked: /icon docked as /')
@@ -429,7 +377,7 @@ step_purge() {
     while read -r path; do
         [[ -e $system/$path || -L $system/$path ]] && left+=("$path")
     done < <(dpkg-deb --fsys-tarfile "$deb" | tar -t | sed -n 's|^\./|/|; /[^/]$/p')
-    # The application ran with its home and runtime folders under /tmp; the rest must be clean.
+    # The application's home and runtime folders were under /tmp.
     while read -r path; do
         left+=("${path#"$system"}")
     done < <(find "$system" -xdev -path "$system/tmp" -prune -o -name '*quenlitor*' -print)
@@ -443,7 +391,6 @@ step_purge() {
 }
 run_step "apt-get purge $package" step_purge
 
-# Removing the test system is part of the time a run takes.
 cleanup
 trap - EXIT
 echo "package-test: all steps passed in $(seconds $(($(now_ms) - test_started)))"

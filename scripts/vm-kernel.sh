@@ -6,7 +6,36 @@
 # else /var/cache/quenlitor-vm when writable, else ${XDG_CACHE_HOME:-~/.cache}/quenlitor-vm.
 # vm_collect_modules DIR MODULE[:PARAMETERS]...: copies each module and those it needs into DIR and
 # writes DIR/order, one "FILE PARAMETERS" line per module in loading order.
-# Both call die (defined by the caller) on failure.
+# vm_require TOOL...: the tools of a virtual machine's test, and those; vm_boot ROOTFS LOG TIMEOUT
+# MEMORY [QEMU OPTION...]: ROOTFS packed as the initramfs, booted, the console in LOG; qemu's
+# status in $vm_status, the seconds it ran in $vm_ran. All call die (the caller's) on failure.
+
+vm_require() {
+  local tool
+  for tool in qemu-system-x86_64 busybox cpio depmod modprobe dpkg-deb apt-get apt-cache timeout "$@"; do
+    command -v "$tool" >/dev/null || die "$tool is missing; run scripts/bootstrap.sh --ci"
+  done
+  ldd "$(command -v busybox)" >/dev/null 2>&1 && die "busybox is not the static build; install busybox-static"
+  return 0
+}
+
+vm_boot() {
+  local rootfs=$1 log=$2 timeout_seconds=$3 memory=$4 accel started
+  shift 4
+  (cd "$rootfs" && find . | cpio -o -H newc --quiet) >"$rootfs.cpio"
+  # Software emulation by default: nested KVM, where /dev/kvm exists at all, has been seen to hang
+  # at boot on these machines. QUENLITOR_VM_ACCEL: qemu's accelerators, colon-separated.
+  local accel_options=()
+  IFS=: read -ra accel <<<"${QUENLITOR_VM_ACCEL:-tcg}"
+  for a in "${accel[@]}"; do accel_options+=(-accel "$a"); done
+  echo "booting $vm_kernel_version (${QUENLITOR_VM_ACCEL:-tcg}, 1 vCPU, $memory MiB, $(du -h "$rootfs.cpio" | cut -f1) initramfs), at most ${timeout_seconds}s"
+  started=$(date +%s)
+  timeout "$timeout_seconds" nice -n 10 qemu-system-x86_64 "${accel_options[@]}" -cpu max -smp 1 -m "$memory" \
+    -nographic -no-reboot -nic none -kernel "$vm_tree/boot/vmlinuz-$vm_kernel_version" -initrd "$rootfs.cpio" \
+    -append "console=ttyS0 panic=-1 quiet" "$@" </dev/null >"$log" 2>&1
+  vm_status=$?
+  vm_ran=$(($(date +%s) - started))
+}
 
 vm_kernel() {
   local cache package deb

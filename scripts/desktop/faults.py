@@ -14,11 +14,10 @@ the start, beyond the time an unread item gives the window.
 import signal
 import subprocess
 import sys
-import threading
 import time
 
-from .report import end, exit_status, wait_for
-from .x11 import app_window
+from .report import Lines, end, exit_status, wait_for
+from .x11 import app_window, window_until
 
 TAG = "TRAY-FAULTS"
 # No service files: a session bus that starts nothing of its own (no accessibility bus).
@@ -56,11 +55,7 @@ AFTER_LOSS = (4.5, 7)
 def first_window(session, since, until):
     """The seconds after `since` at which the window first shows, looking until `until` seconds
     after it; None when it never does."""
-    while time.monotonic() - since < until:
-        if app_window(session):
-            return time.monotonic() - since
-        time.sleep(0.02)
-    return None
+    return window_until(session, since + until) and time.monotonic() - since
 
 
 class Case:
@@ -69,24 +64,21 @@ class Case:
     def __init__(self, session, number, mode):
         self.session = session
         self.env = dict(session.env, DBUS_SESSION_BUS_ADDRESS=session.start_bus(f"bus {number}", BUS_CONFIG))
-        self.watcher = self.app = None
-        self.events = []  # (time, word, name...) from the watcher
+        self.watcher = self.app = self.said = None
         if mode:
-            self.watcher = subprocess.Popen([sys.executable, "-m", "desktop.fake_watcher", mode], env=self.env,
-                                            stdout=subprocess.PIPE, text=True)
+            # Its lines: the time, then what happened ("read NAME N").
+            self.said = Lines([sys.executable, "-m", "desktop.fake_watcher", mode], self.env,
+                              parse=lambda line: (line.split()[1:], float(line.split()[0])))
+            self.watcher = self.said.process
             session.processes.append(self.watcher)
             ready = self.watcher.stdout.readline().strip()
             if ready != "ready":
                 raise RuntimeError(f"fake_watcher.py {mode} did not start: {ready!r}")
-            threading.Thread(target=self._follow, daemon=True).start()
-
-    def _follow(self):
-        for line in self.watcher.stdout:
-            words = line.split()
-            self.events.append((float(words[0]), *words[1:]))
+            self.said.start()
 
     def event(self, word):
-        return next((e for e in list(self.events) if e[1] == word), None)
+        """(time, word, name...) of the watcher's first such event, or None."""
+        return next(((when, *words) for when, words in list(self.said.events) if words[0] == word), None)
 
     def start(self, app_path, options, log):
         self.app = subprocess.Popen([app_path, *options], env=self.env, stdout=subprocess.DEVNULL, stderr=log)

@@ -22,7 +22,7 @@ import time
 import dbus
 
 from .picture import find_icon, pixmaps, write_png
-from .report import end, wait_for
+from .report import Lines, end, wait_for
 from .session import start_plasmashell
 from .tray import TrayItem, check_commands, check_quit
 from .x11 import check_menu_near
@@ -58,39 +58,29 @@ def hosts(session):
     return [str(name) for name in names if str(name).startswith(HOST_PREFIX)]
 
 
-class Monitor:
+HEADER = re.compile(r"^(signal|method call) time=([\d.]+) sender=(\S+) -> destination=(\S+) .*member=(\w+)")
+
+
+def monitor(session):
     """dbus-monitor watching hosts register with the watcher and read items (GetAll of
-    org.kde.StatusNotifierItem), as (time, kind, sender, destination, member) with the bus's times."""
+    org.kde.StatusNotifierItem): each message's (time, kind, sender, destination, member), the bus's time."""
+    found = Lines(["dbus-monitor", "--session",
+                   "type='method_call',interface='org.kde.StatusNotifierWatcher',member='RegisterStatusNotifierHost'",
+                   "type='method_call',interface='org.freedesktop.DBus.Properties',member='GetAll',"
+                   "arg0='org.kde.StatusNotifierItem'"], session.env, stderr=subprocess.DEVNULL,
+                  parse=lambda line: (HEADER.match(line) and HEADER.match(line).groups(),))
+    found.start()
+    found.wait_after(0, 5)
+    return found
 
-    HEADER = re.compile(r"^(signal|method call) time=([\d.]+) sender=(\S+) -> destination=(\S+) .*member=(\w+)")
 
-    def __init__(self, session):
-        self.messages = []
-        self.process = subprocess.Popen(
-            ["dbus-monitor", "--session",
-             "type='method_call',interface='org.kde.StatusNotifierWatcher',member='RegisterStatusNotifierHost'",
-             "type='method_call',interface='org.freedesktop.DBus.Properties',member='GetAll',"
-             "arg0='org.kde.StatusNotifierItem'"],
-            env=session.env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
-        self.ready = threading.Event()
-        threading.Thread(target=self._read, daemon=True).start()
-        self.ready.wait(5)
-
-    def _read(self):
-        for line in self.process.stdout:
-            self.ready.set()
-            found = self.HEADER.match(line)
-            if found:
-                kind, when, sender, destination, member = found.groups()
-                self.messages.append((float(when), kind, sender, destination, member))
-
-    def first(self, member, sender):
-        return next((m for m in list(self.messages) if m[4] == member and m[2] == sender), None)
+def first(messages, member, sender):
+    return next((float(m[1]) for _, m in list(messages.events) if m and m[4] == member and m[2] == sender), None)
 
 
 def check_restart(report, session, app):
     """plasmashell killed (as when it crashes) and started again: the new host reads the item."""
-    monitor = Monitor(session)
+    messages = monitor(session)
     try:
         shell = session.owner_pid("org.kde.plasmashell")
         if not report.check(shell is not None, "plasmashell is on the bus"):
@@ -106,10 +96,10 @@ def check_restart(report, session, app):
             return
         connection = str(session.bus.get_object("org.freedesktop.DBus", "/org/freedesktop/DBus").GetNameOwner(
             host[0], dbus_interface="org.freedesktop.DBus"))
-        registered = wait_for(lambda: monitor.first("RegisterStatusNotifierHost", connection), 5)
-        read = wait_for(lambda: monitor.first("GetAll", connection), 10)
+        registered = wait_for(lambda: first(messages, "RegisterStatusNotifierHost", connection), 5)
+        read = wait_for(lambda: first(messages, "GetAll", connection), 10)
         item = TrayItem.of_process(session, app.pid, 5)
-        delay = read[0] - registered[0] if registered and read else None
+        delay = read - registered if registered and read else None
         report.check(item is not None and delay is not None and delay <= 2,
                      f"the icon is back: the new host reads the item {(delay or 0) * 1000:.0f} ms after registering, "
                      "the item registered with the watcher",
@@ -117,7 +107,7 @@ def check_restart(report, session, app):
                      f"the new host {connection} did not read the item within 10 s" if not read else
                      "not registered with the watcher" if item is None else f"after {delay:.1f} s")
     finally:
-        end(monitor.process)
+        end(messages.process)
 
 
 def screenshot(session, path):

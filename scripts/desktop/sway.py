@@ -8,12 +8,12 @@ SIGTERM ends it with status 0. swaybar shows no dbusmenu menus: the click is the
     python3 -m desktop sway FOLDER sway APP [SCREENSHOT]
 """
 
+import re
 import subprocess
-import threading
 import time
 
 from .picture import drawn_box, read_ppm, write_png
-from .report import end, wait_for
+from .report import Lines, end, wait_for
 from .tray import TrayItem
 from .wayland import VirtualPointer
 from .x11 import check_menu_near
@@ -31,35 +31,21 @@ def find_icon(width, height, rows):
     return drawn_box(rows, 0, bar, width * 3 // 4, BAR_BACKGROUND) if bar else None
 
 
-class Calls:
-    """The StatusNotifierItem methods swaybar calls on the item, with their arguments (dbus-monitor)."""
-
-    def __init__(self, session):
-        self.calls = []
-        self.process = subprocess.Popen(
-            ["dbus-monitor", "--session", "type='method_call',interface='org.kde.StatusNotifierItem'"],
-            env=session.env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
-        ready = threading.Event()
-
-        def read():
-            for line in self.process.stdout:
-                ready.set()
-                if line.startswith("method call"):
-                    self.calls.append([line.split("member=")[-1].strip()])
-                elif line.startswith("   int32") and self.calls:
-                    self.calls[-1].append(int(line.split()[1]))
-
-        threading.Thread(target=read, daemon=True).start()
-        ready.wait(5)
-
-    def since(self, count):
-        return ", ".join(f"{call[0]}({', '.join(map(str, call[1:]))})" for call in self.calls[count:]) or "no call"
+def calls(lines):
+    """The StatusNotifierItem methods called in dbus-monitor's lines, with their arguments."""
+    text = "\n".join(line for _, line in lines) + "\n"
+    found = re.findall(r"^method call .*member=(\w+)\n((?:   \S+ .*\n)*)", text, re.M)
+    return ", ".join(member + "(" + ", ".join(re.findall(r"int32 (-?\d+)", arguments)) + ")"
+                     for member, arguments in found) or "no call"
 
 
 def checks(report, session, log, app_path, picture=""):
     started = time.monotonic()
     app = subprocess.Popen([app_path], env=session.env, stdout=subprocess.DEVNULL, stderr=log)
-    calls = Calls(session)
+    monitor = Lines(["dbus-monitor", "--session", "type='method_call',interface='org.kde.StatusNotifierItem'"],
+                    session.env, stderr=subprocess.DEVNULL)
+    monitor.start()
+    monitor.wait_after(0, 5)
     pointer = None
     try:
         if not report.check(TrayItem.of_process(session, app.pid, 20) is not None,
@@ -76,14 +62,14 @@ def checks(report, session, log, app_path, picture=""):
         x, y = icon[0] + icon[2] // 2, icon[1] + icon[3] // 2
         pointer = VirtualPointer(session.env)
         for name, button in BUTTONS.items():
-            before = len(calls.calls)
+            before = monitor.count()
             check_menu_near(report, session, lambda: pointer.click(x, y, button, width, height), x, y,
                             f"a {name} click on the icon")
-            report.figure(f"for the {name} click swaybar called {calls.since(before)}")
+            report.figure(f"for the {name} click swaybar called {calls(monitor.events[before:])}")
         status = end(app, 10)
         report.check(status == 0, "SIGTERM ends the application with status 0", f"status {status}")
     finally:
         if pointer:
             pointer.close()
-        end(calls.process)
+        end(monitor.process)
         end(app, 1)
