@@ -1,22 +1,17 @@
 #!/usr/bin/env bash
-# The installed application on the desktops people run, each started headless with a fresh home,
-# one PASS/FAIL line per check (python3 -m desktop, scripts/desktop/): Xfce's panel (xfce.py),
-# LXQt's panel (lxqt.py), GNOME Shell (gnome.py), KDE Plasma (kde.py) and sway with swaybar
-# (sway.py, as the user nobody when run as root). Each session is bounded in time and ends every
-# process it started, and what those started in turn, by id; a package of the sessions that is
-# missing is a FAIL naming it.
+# The installed application on the desktops people run, each started headless with a fresh home by
+# the desktop harness (python3 -m desktop, scripts/desktop/): Xfce's and LXQt's panels, GNOME Shell,
+# KDE Plasma and sway with swaybar (as the user nobody when run as root), one PASS/FAIL line per
+# check, each session bounded in time; a missing package of the sessions is a FAIL naming it.
 #
 # Usage: scripts/desktop-sessions-test.sh [--screenshot FILE] [BUILD_DIR]   (BUILD_DIR: build/dev)
 #        scripts/desktop-sessions-test.sh --release trixie
 #        scripts/desktop-sessions-test.sh --installed APP LOGS   (the application installed at APP)
 #   QUENLITOR_DESKTOPS="kde sway"  only those of xfce lxqt gnome kde sway
 #   --screenshot FILE  keeps the picture of the window under GNOME Shell (a PNG)
-#   --release trixie   the same sessions on Debian 13's desktops, in a minimal Debian 13 system
-#                      kept beside the package test's (/var/cache/quenlitor-package-test/trixie):
-#                      its desktops installed by scripts/bootstrap.sh --sessions, and the package
-#                      that scripts/package-test.sh --release trixie built there (run it first);
-#                      the logs stay in that system's /srv/quenlitor/logs
-# Needs the packages of scripts/bootstrap.sh --sessions (--ci installs them too).
+#   --release trixie   the same on Debian 13's desktops, in a copy of the minimal system that
+#                      scripts/package-test.sh --release trixie keeps (run it first), with the
+#                      package it built; the logs stay in that system's /srv/quenlitor/logs
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 screenshot= release= app=
@@ -26,10 +21,9 @@ case ${1:-} in
   --installed) app=${2:?--installed needs the application}; work=${3:?--installed needs a folder for the logs}; shift 3 ;;
 esac
 
-# Another release: its minimal system from the package test's cache, copied once into a system of
-# the sessions (made again when the minimal system is), the desktops and the package installed
-# there; then this script runs in it, in namespaces of its own (mounts, processes, network: X
-# displays and abstract sockets apart from this machine's), bounded in time.
+# Another release: a copy of the package test's minimal system (made again with it), its desktops
+# and the package installed; this script runs there in namespaces of its own (X displays and
+# abstract sockets apart from this machine's).
 if [[ -n $release ]]; then
   cache=${QUENLITOR_PACKAGE_CACHE:-/var/cache/quenlitor-package-test}/$release
   system=$cache/sessions

@@ -8,7 +8,8 @@
 # the desktop sessions' and tray-faults-test.sh's (the same code whatever the tray). Everything
 # started is stopped by process id.
 #
-# Usage: scripts/tray-smoke-test.sh [--screenshots DIR] [--footprint] BUILD_DIR
+# Usage: scripts/tray-smoke-test.sh [--screenshots DIR] [--footprint] BUILD_DIR | --installed PREFIX
+#   BUILD_DIR          installed into a temporary prefix; --installed: as installed in PREFIX
 #   --screenshots DIR  also saves DIR/bandeja.png (the tray with the icon) and DIR/menu.png
 #                      (the menu opened from it)
 #   --footprint        after the checks, measures start-up to the icon docked (one warm-up run,
@@ -19,23 +20,26 @@
 # Needs: xvfb trayer xdotool x11-utils imagemagick (time for --footprint); scripts/bootstrap.sh
 # --ci installs them. No MIDI sequencer is needed: without one the menu shows the MIDI error.
 set -uo pipefail
-screenshots=
+screenshots= prefix=
 footprint=0
+usage="usage: $0 [--screenshots DIR] [--footprint] BUILD_DIR | --installed PREFIX"
 while [[ $# -gt 0 ]]; do
   case $1 in
     --screenshots) screenshots=${2:?--screenshots needs a directory}; shift 2 ;;
     --footprint) footprint=1; shift ;;
-    -*) echo "usage: $0 [--screenshots DIR] [--footprint] BUILD_DIR" >&2; exit 2 ;;
+    --installed) prefix=${2:?--installed needs a prefix}; shift 2 ;;
+    -*) echo "$usage" >&2; exit 2 ;;
     *) break ;;
   esac
 done
-[[ $# -eq 1 ]] || { echo "usage: $0 [--screenshots DIR] [--footprint] BUILD_DIR" >&2; exit 2; }
-build=$(cd "$1" && pwd) || exit 2
+[[ $# -eq 1 || ( -n $prefix && $# -eq 0 ) ]] || { echo "$usage" >&2; exit 2; }
+[[ -n $prefix ]] || build=$(cd "$1" && pwd) || exit 2
 if [[ -n $screenshots ]]; then
   mkdir -p "$screenshots" && screenshots=$(cd "$screenshots" && pwd) || exit 2
 fi
 
-tools=(Xvfb trayer xdotool xwininfo import identify convert cmake timeout)
+tools=(Xvfb trayer xdotool xwininfo import identify convert timeout)
+[[ -n $prefix ]] || tools+=(cmake)
 [[ $footprint -eq 1 ]] && tools+=(/usr/bin/time)
 for tool in "${tools[@]}"; do
   command -v "$tool" >/dev/null || { echo "FAIL $tool is missing; run scripts/bootstrap.sh --ci"; exit 1; }
@@ -96,14 +100,16 @@ wait_exit() {
 }
 
 # --- The installed layout.
-prefix=$tmp/prefix
-cmake --install "$build" --prefix "$prefix" >"$tmp/install.log" 2>&1 || { cat "$tmp/install.log"; fail "cmake --install $build"; }
+if [[ -z $prefix ]]; then
+  prefix=$tmp/prefix
+  cmake --install "$build" --prefix "$prefix" >"$tmp/install.log" 2>&1 || { cat "$tmp/install.log"; fail "cmake --install $build"; }
+fi
 app=$prefix/bin/quenlitor-midi-texto
 for file in bin/quenlitor-midi-texto share/quenlitor-midi-texto/diccionario_acordes.json \
   share/applications/quenlitor-midi-texto.desktop share/icons/hicolor/scalable/apps/quenlitor-midi-texto.svg; do
   [[ -e $prefix/$file ]] || fail "the installation lacks $file"
 done
-pass "installed into a temporary prefix"
+pass "installed in $prefix"
 
 # --- --help and --version answer without a display, as every command does.
 version=$(env -u DISPLAY -u WAYLAND_DISPLAY "$app" --version 2>&1) || fail "--version ended with status $?"

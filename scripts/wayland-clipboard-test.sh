@@ -1,18 +1,12 @@
 #!/usr/bin/env bash
 # The data-control clipboard binding against real compositors, each in a session of the desktop
-# harness (python3 -m desktop, scripts/desktop/session.py): sway (wlroots) headless with XWayland,
-# as the user nobody when run as root; DataControlClipboardTests under it (the readers are
-# wl-clipboard's wl-paste and wl-copy), the compositor's bridge to X11 clients measured over 200
-# copies (scripts/desktop/bridge.py, with an X11 window focused), and the test that ends
-# the compositor under the binding. Then the same under KWin (--virtual), but for the compositor's
-# end. Then GNOME Shell (Mutter), which offers no data-control: a token from quenlitor-tokens
-# written through the application's clipboard binding (quenlitor-clipboard-write) must reach
-# Mutter's clipboard over the X11 CLIPBOARD (scripts/desktop/clipboard.py).
+# harness (python3 -m desktop): under sway (as the user nobody when run as root) and KWin,
+# DataControlClipboardTests and the bridge to X11 clients over 200 copies (bridge.py), and under
+# sway alone the test that ends the compositor; under GNOME Shell, which offers no data-control,
+# a token written through the binding read back from Mutter's clipboard (clipboard.py).
 #
-# Usage: scripts/wayland-clipboard-test.sh [BUILD_DIR]   (default build/dev)
-# Needs sway, kwin-wayland, gnome-shell, xwayland, wl-clipboard, xclip, x11-utils, python3-dbus and
-# libxcb-xfixes0 (scripts/bootstrap.sh --ci). Each session bounded (30 to 120 s).
-set -uo pipefail
+# Usage: scripts/wayland-clipboard-test.sh [BUILD_DIR]   (default build/dev; the packages of
+# scripts/bootstrap.sh --ci). Each session bounded (30 to 120 s).
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$root/build/dev}" 2>/dev/null && pwd) || { echo "wayland-clipboard-test: no build directory ${1:-build/dev}" >&2; exit 2; }

@@ -1,13 +1,8 @@
-"""The application's window as a screen reader reads and uses it: its widgets over AT-SPI (the
-accessibility bus of at-spi2-core, whose address the session bus gives through org.a11y.Bus), with
-their names, roles, states and places on the screen, and their buttons pressed by their own actions
-(or clicked with the pointer there). Qt puts its widgets there when the application runs with
-ACCESSIBLE_ENV.
-
-The window lays out the status menu's entries in the menu's order (after its icon): its lines are
-labels, its commands buttons, its checkmark a check box, its separators frames; so the entry at an
-index of the menu is the widget at that index of `items()`.
-"""
+"""The application's window as a screen reader reads and uses it, over AT-SPI (the accessibility
+bus whose address org.a11y.Bus gives): its widgets' names, roles, states and places, its buttons
+pressed by their own actions or clicked with the pointer. Qt puts them there with ACCESSIBLE_ENV.
+The window lays out the status menu's entries in the menu's order after its icon, so the entry at
+an index of the menu is the widget at that index of `items()`."""
 
 import collections
 

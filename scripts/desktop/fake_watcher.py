@@ -1,23 +1,13 @@
 #!/usr/bin/python3
-"""A StatusNotifierWatcher that misbehaves as trays have been seen to, for tray-faults-test.sh.
+"""A StatusNotifierWatcher that misbehaves as trays have been seen to, for faults.py.
 
-    fake_watcher.py refuse|hang|accept|host
+    python3 -m desktop.fake_watcher refuse|hang|accept|host
 
-Owns org.kde.StatusNotifierWatcher at /StatusNotifierWatcher on the session bus and always says a
-host is registered (IsStatusNotifierHostRegistered true), the case in which an application has
-no reason of its own to give up on the tray. RegisterStatusNotifierItem is:
-  refuse  answered with an error;
-  hang    never answered;
-  accept  accepted, and no host ever reads the item (a panel that crashed for good while its
-          watcher stays, as kded does after plasmashell ended);
-  host    accepted, and the item read at once as a host reads it (Properties.GetAll of
-          org.kde.StatusNotifierItem on the item's name, at its path).
-SIGUSR1 has every item registered so far read as a host reads it (a panel that comes back).
-SIGTERM or SIGINT leaves the bus and ends the program.
-Prints "ready" once it owns the name, then one line per event, starting with the
-CLOCK_MONOTONIC time in seconds: "register NAME", "read NAME N" (N properties read), "unread
-NAME ERROR".
-"""
+It owns the watcher's name, always says a host is registered, and answers RegisterStatusNotifierItem
+with an error (refuse), never (hang), or accepts the item that no host then reads (accept, a panel
+that crashed while its watcher stays) or that it reads at once as a host does (host: GetAll of its
+properties). SIGUSR1 reads every item registered so far (a panel back); SIGTERM ends it. Prints
+"ready", then "TIME register|read|unread NAME ..." lines (CLOCK_MONOTONIC seconds)."""
 
 import signal
 import sys

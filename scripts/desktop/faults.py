@@ -3,13 +3,10 @@
 
     python3 -m desktop x11 FOLDER faults APP
 
-Under Xvfb with no tray, each case has a bus of its own (dbus-daemon, nothing activatable) and, but
-for the cases without a tray, fake_watcher.py in one of its modes. The window is looked for with
-xdotool every 20 ms; each case ends with SIGTERM, which must end the application with status 0
-within 2 s, whatever it shows then (in the cases that say so, 1 s after the start: while the
-registration hangs or a wait runs). A case whose watcher is read by a host checks that no window shows until 3.5 s after
-the start, beyond the time an unread item gives the window.
-"""
+Under Xvfb with no tray, each case on a bus of its own (nothing activatable) with fake_watcher.py
+in one of its modes, or none; the window looked for every 20 ms; each case ends with SIGTERM, which
+must end the application with status 0 within 2 s (in the cases that say so 1 s after the start,
+while the registration hangs or a wait runs). Where a host reads the item, no window until 3.5 s."""
 
 import signal
 import subprocess

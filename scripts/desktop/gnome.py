@@ -1,12 +1,9 @@
 """The application under GNOME Shell, stock and then with the AppIndicator extension. Without a
-tray: started by a person, the window appears within 1 s, and its picture (SCREENSHOT) shows the
-window's own pixels as XWayland holds them; a second start ends at once with status 0 and the
-window has the focus; the window's commands work, read and used over the accessibility bus. Then
-the extension switched on while it runs: the item registers with the extension's watcher and the
-window goes; the menu over dbusmenu holds the window's entries and the state its commands left;
-its commands run; "Salir" ends it with status 0. Started again with the extension on, the item
-registers and no window appears within 4 s. With the extension off again, the window appears
-within 1 s and its "Salir" ends it with status 0.
+tray the window appears within 1 s, its picture (SCREENSHOT) shows its own pixels, a second start
+ends at once and focuses it, its commands work over the accessibility bus. The extension switched
+on: the item registers, the window goes, the menu holds the window's entries and state, its
+commands run, "Salir" ends it. Started with the extension on: the item, no window within 4 s. With
+the extension off again: the window within 1 s, and its "Salir".
 
     python3 -m desktop gnome FOLDER gnome APP [SCREENSHOT]
 """

@@ -1,12 +1,9 @@
-"""The application under KDE Plasma: plasmashell's system tray on kwin_wayland, the application on
-XWayland. The item registers with kded's watcher; plasmashell killed and started again, the new
-host reads the item within 2 s of registering (seen with dbus-monitor: kded's watcher, which
-outlives plasmashell, sends no StatusNotifierHostRegistered then) and the item is registered;
-the item's icon is found where Plasma draws it (a screenshot through org.kde.KWin.ScreenShot2,
-searched for one of the item's own pixmaps; where KWin cannot take one, the system tray's place
-read from plasmashell's scripting); Activate(x, y) and ContextMenu(x, y), as Plasma calls them on
-a click, there and at the top left, open the application's menu with a corner within 100 px of
-(x, y); its commands run; "Salir" ends it with status 0.
+"""The application under KDE Plasma (plasmashell's system tray on kwin_wayland, the application on
+XWayland): the item registers with kded's watcher; plasmashell killed and started again, the new
+host reads the item within 2 s of registering (kded's watcher outlives it) and the item is
+registered; the icon is found where Plasma draws it (a KWin screenshot searched for the item's own
+pixmaps, else the tray's place from plasmashell's scripting); Activate and ContextMenu there and at
+the top left open the menu within 100 px; its commands run; "Salir" ends it with status 0.
 
     python3 -m desktop kde FOLDER kde APP [SCREENSHOT]
 """

@@ -133,17 +133,13 @@ class Session:
         for process in self.processes:
             if process.poll() is None:
                 process.terminate()
-        for pid in strays:
-            try:
-                os.kill(pid, signal.SIGTERM)
-            except OSError:
-                pass
-        time.sleep(0.2)
-        for pid in strays:
-            try:
-                os.kill(pid, signal.SIGKILL)
-            except OSError:
-                pass
+        for number in (signal.SIGTERM, signal.SIGKILL):
+            for pid in strays:
+                try:
+                    os.kill(pid, number)
+                except OSError:
+                    pass
+            time.sleep(0.2 if number == signal.SIGTERM else 0)
         for process in self.processes:
             end(process, 0.5)
 
@@ -179,11 +175,6 @@ def start_x11(session, size="1280x800"):
     session.update_activation_environment()
 
 
-def start_panel(session, program, *args, **env):
-    """A tray's panel, started again by the checks when they end it."""
-    return session.start([program, *args], "panel", **env)
-
-
 def start_xfce(session):
     """Xfce's panel under Xvfb, with this folder's layout: its systray plugin is the
     StatusNotifierWatcher and host."""
@@ -191,7 +182,7 @@ def start_xfce(session):
     layout = os.path.join(session.env["XDG_CONFIG_HOME"], "xfce4/xfconf/xfce-perchannel-xml")
     os.makedirs(layout, exist_ok=True)
     shutil.copy(os.path.join(HERE, "xfce4-panel.xml"), layout)
-    start_panel(session, "xfce4-panel", "--disable-wm-check")
+    session.start(["xfce4-panel", "--disable-wm-check"], "panel")
     session.wait_for_watcher(version(session, "xfce4-panel"))
 
 
@@ -199,8 +190,8 @@ def start_trayer(session):
     """trayer, an XEmbed tray and nothing on the bus (so the application exports no menu over
     D-Bus), at the top right of Xvfb."""
     start_x11(session, "1024x600")
-    start_panel(session, "trayer", "--edge", "top", "--align", "right", "--widthtype", "pixel", "--width", "160",
-                "--height", "24")
+    session.start(["trayer", "--edge", "top", "--align", "right", "--widthtype", "pixel", "--width", "160",
+                   "--height", "24"], "panel")
     if not wait_for(lambda: '"panel"' in session.run(["xwininfo", "-root", "-tree"]).stdout, 60, 0.1):
         raise SessionError("trayer did not show its panel within 60 s")
 
@@ -231,7 +222,7 @@ def start_lxqt(session):
     # A panel that maps its window while openbox takes the screen over stays unmapped.
     if not wait_for(lambda: "window id" in session.run(["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"]).stdout, 10, 0.05):
         raise SessionError("openbox did not take the screen within 10 s")
-    start_panel(session, "lxqt-panel", QT_QPA_PLATFORM="xcb")
+    session.start(["lxqt-panel"], "panel", QT_QPA_PLATFORM="xcb")
     session.wait_for_watcher(version(session, "lxqt-panel"))
 
 

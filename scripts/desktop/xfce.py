@@ -13,7 +13,7 @@ import subprocess
 import time
 
 from .report import end, wait_for
-from .session import WATCHER, start_panel
+from .session import WATCHER
 from .tray import APP_NAME, TrayItem, registered
 from .x11 import app_window, focused_window, window_until
 
@@ -35,7 +35,7 @@ def kill_panel(session):
 
 
 def restart_panel(session, app):
-    start_panel(session, "xfce4-panel", "--disable-wm-check")
+    session.start(["xfce4-panel", "--disable-wm-check"], "panel")
     back = wait_for(lambda: session.bus.name_has_owner(WATCHER), 30) and time.monotonic()
     return back and TrayItem.of_process(session, app.pid, 10), back
 
