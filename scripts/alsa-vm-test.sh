@@ -6,9 +6,7 @@
 # from the markers on the serial console: qemu exits 0 even after a kernel panic.
 #
 # Usage: scripts/alsa-vm-test.sh [BUILD_DIR]   (default build/dev, configured already)
-# Needs: qemu-system-x86 busybox-static cpio kmod (scripts/bootstrap.sh --ci installs them).
-# The kernel package is downloaded once into $QUENLITOR_VM_CACHE, else /var/cache/quenlitor-vm
-# when writable, else ${XDG_CACHE_HOME:-~/.cache}/quenlitor-vm (scripts/vm-kernel.sh).
+# Needs the packages of scripts/bootstrap.sh --ci; the kernel is cached (scripts/vm-kernel.sh).
 # QUENLITOR_VM_TIMEOUT bounds the boot in seconds (default 300).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)

@@ -1,16 +1,12 @@
 #!/usr/bin/env bash
 # Installs the Debian packages this project builds and tests with, when any is missing.
 # Usage: scripts/bootstrap.sh [--ci | --sessions | --missing-sessions]
-#   --ci adds what only CI needs: clang for fuzzing, the VM test tools, the X server, tray hosts
-#   and X tools of the tray smoke test and of the desktop acceptance test, the package test's
-#   Debian tools, and the desktops of the desktop sessions test; --sessions installs those
-#   desktops alone (in the Debian 13 system of that test); --missing-sessions only prints which
-#   of them are not installed, one a line.
-# The validators of the manual pages, the .desktop file and the AppStream data run with the tests;
-# dpkg-dev and file build the Debian package; the tray item's tests start a dbus-daemon of their own.
-# Releases it knows, from /etc/os-release: Debian 12 (bookworm) and Debian 13 (trixie); Debian
-# testing (forky) was last tried on 2026-12-08. The few names that differ between them are chosen
-# below; on another release it says so and tries Debian 13's names.
+#   --ci adds what only CI needs: clang for fuzzing, the virtual machines' tools, the tray hosts,
+#   X tools and desktops of the desktop tests, the package test's Debian tools; --sessions installs
+#   the desktops alone (in the Debian 13 system of the sessions test); --missing-sessions prints
+#   which of them are not installed, one a line.
+# Releases it knows: Debian 12 (bookworm) and 13 (trixie); testing (forky) last tried 2026-12-08.
+# On another release it says so and tries Debian 13's names.
 set -euo pipefail
 
 packages=(
@@ -38,11 +34,8 @@ case $release in
     clang_runtime=libclang-rt-19-dev tray_host=trayer plasma=(qt6-wayland kded6) ;;
 esac
 
-# The desktop sessions test: Xfce's panel, LXQt's panel with openbox, GNOME Shell headless with
-# and without the AppIndicator extension, KDE Plasma's shell with its default panel and the
-# activity manager it needs on KWin, sway with swaybar; XWayland, the X tools that find and click
-# windows and take pictures (grim under sway), the accessibility bus where the GNOME session reads
-# and presses the window's widgets, Debian's Python bindings for D-Bus and GLib.
+# The desktop sessions test: the desktops, XWayland, the X tools that find and click windows and
+# take pictures (grim under sway), the accessibility bus, Debian's Python bindings for D-Bus and GLib.
 sessions=(xvfb dbus libglib2.0-bin xdotool x11-utils imagemagick xclip python3 python3-dbus python3-gi at-spi2-core
   xfce4-panel lxqt-panel openbox gnome-shell gnome-shell-extension-appindicator xwayland
   kwin-wayland plasma-workspace plasma-desktop kactivitymanagerd "${plasma[@]}" sway grim)
@@ -51,8 +44,6 @@ case ${1:-} in
   --ci)
     packages+=(clang "$clang_runtime" qemu-system-x86 busybox-static cpio kmod)
     packages+=(${tray_host:+"$tray_host"} time lintian debootstrap wget)
-    # The desktop acceptance test reads XCB's XFixes through ctypes; the Wayland clipboard test
-    # reads with wl-clipboard.
     packages+=(libxcb-xfixes0 wl-clipboard "${sessions[@]}") ;;
   --sessions) packages=("${sessions[@]}") ;;
   --missing-sessions) packages=("${sessions[@]}") ;;

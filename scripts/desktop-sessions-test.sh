@@ -105,8 +105,7 @@ run xfce4-panel 150 xfce /usr/bin/python3 -m desktop xfce "$work/xfce" xfce "$ap
 run lxqt-panel 90 lxqt /usr/bin/python3 -m desktop lxqt "$work/lxqt" lxqt "$app" "$work/lxqt.png"
 run gnome-shell 180 gnome /usr/bin/python3 -m desktop gnome "$work/gnome" gnome "$app" "${screenshot:-$work/ventana-gnome.png}"
 run kde-plasma 180 kde /usr/bin/python3 -m desktop kde "$work/kde" kde "$app" "$work/plasma.png"
-# sway refuses to run as root: as root, its session runs as the user nobody (uid 65534), in a
-# folder of its own, with the sticky folder that XWayland wants for its socket.
+# sway refuses root: as root its session runs as nobody, with the sticky folder XWayland wants.
 as_user=()
 if ((EUID == 0)); then
   as_user=(setpriv --reuid=65534 --regid=65534 --clear-groups --inh-caps=-all --bounding-set=-all)

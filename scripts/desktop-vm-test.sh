@@ -1,27 +1,22 @@
 #!/usr/bin/env bash
 # Acceptance test of the whole product as a musician runs it, in a virtual machine: Debian's kernel
-# under qemu with an initramfs holding static busybox and the virtio, 9p, overlayfs and sound
-# modules mounts this machine's root read-only over virtio-9p with a tmpfs overlay and chroots into
-# it, so the guest runs the very packages installed here. There, in the harness's Xfce session
-# (python3 -m desktop, scripts/desktop/vm.py), snd-virmidi's two virtual keyboards are played: the
-# gestures and the clipboard, settings across a restart, unplugging and a hot-plug storm, and the
-# speed beside `quenlitor-tokens listen`; then, as an unprivileged user, in its sway session
-# (data-control, XWayland, swaybar as the tray; scripts/desktop/wayland_vm.py): the token read by
-# wl-paste and xclip, "Copiar último token", the speed to the Wayland selection. The verdict comes
-# from the markers on the serial console: qemu exits 0 even after a kernel panic.
+# under qemu (scripts/vm-kernel.sh) mounts this machine's root read-only over virtio-9p under a
+# tmpfs overlay and chroots into it, so the guest runs the packages installed here. There, in the
+# harness's Xfce session (scripts/desktop/vm.py), snd-virmidi's two keyboards are played: the
+# gestures and the clipboard, settings across a restart, unplugging, a hot-plug storm, the speed
+# beside `quenlitor-tokens listen`; then as nobody in its sway session (wayland_vm.py): the token
+# read by wl-paste and xclip, "Copiar último token", the speed to the Wayland selection. The
+# verdict comes from the markers on the serial console: qemu exits 0 even after a kernel panic.
 #
 # Usage: scripts/desktop-vm-test.sh [--no-measure | --speed | --speed-xembed | --wayland] [BUILD_DIR]
-#   (BUILD_DIR defaults to build/dev)
+#   (BUILD_DIR defaults to build/dev, installed into a temporary prefix)
 #   --no-measure    skips the speed measurement (about a third of the virtual machine's time)
 #   --speed         only the speed measurement
 #   --speed-xembed  the same with trayer (XEmbed) as the tray: no menu over D-Bus then
 #   --wayland       only the Wayland session
-# The application is installed with `cmake --install BUILD_DIR` into a temporary prefix. Needs the
-# packages of scripts/bootstrap.sh --ci; the kernel package is cached as for alsa-vm-test.sh.
-# QUENLITOR_VM_TIMEOUT bounds the virtual machine in seconds (default 900); QUENLITOR_VM_ACCEL is
-# qemu's accelerator list, colon-separated (default tcg; scripts/vm-kernel.sh). QUENLITOR_PROFILE=perf,dbus, while the
-# CPU time is measured, samples the whole guest with perf (linux-perf) and counts the session
-# bus's messages, and prints where the time went.
+# Needs the packages of scripts/bootstrap.sh --ci. QUENLITOR_VM_TIMEOUT bounds the virtual machine
+# in seconds (default 900); QUENLITOR_PROFILE=perf,dbus samples the guest with perf (linux-perf)
+# and counts the session bus's messages while the CPU time is measured.
 set -uo pipefail
 measure=1
 guest_mode=vm
@@ -51,7 +46,6 @@ vm_require cmake Xvfb dbus-daemon xclip sway wl-paste wl-copy xmessage setpriv x
 /usr/bin/python3 -c 'import ctypes, dbus; ctypes.CDLL("libxcb-xfixes.so.0")' 2>/dev/null ||
   die "Debian's python3 lacks dbus, or libxcb-xfixes0 is missing; install python3-dbus and libxcb-xfixes0 (scripts/bootstrap.sh --ci)"
 
-# The installed layout, from the build tree as it is: the programs and what is installed with them.
 cmake --build "$build" --target quenlitor-midi-texto quenlitor-tokens quenlitor-compressed-docs \
   quenlitor-wayland-selection >/dev/null ||
   die "could not build quenlitor-midi-texto, quenlitor-tokens, their manual pages and quenlitor-wayland-selection in $build"

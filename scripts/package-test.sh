@@ -80,9 +80,8 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-# Runs one step: `run_step NAME FUNCTION`. The step's output goes to a log shown when it fails;
-# the function may leave a summary in $detail for the PASS line, or return 77 with the reason in
-# $detail for a SKIP line.
+# run_step NAME FUNCTION: its output in a log shown when it fails; $detail, which it may set, on
+# the PASS line, or the reason of a SKIP line when it returns 77.
 run_step() {
     local name=$1 function=$2 started status
     detail=
@@ -128,7 +127,6 @@ in_root() {
         exec chroot "$system" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8 \
             DEBIAN_FRONTEND=noninteractive "$@"' in-system "$root" "$cache" "$@"
 }
-# The test system, where the package is installed.
 in_system() { in_root "$system" "$@"; }
 apt_options=(-o Acquire::http::Timeout=20 -o Acquire::Retries=2 -o Dpkg::Use-Pty=0)
 
@@ -166,7 +164,6 @@ fresh() {
     return 2
 }
 
-# --- 1. The minimal system of the release, made once and copied for each use.
 step_minbase() {
     mkdir -p "$cache/archives/partial" "$cache/lists/partial" || return 1
     local base=$cache/minbase status
@@ -185,7 +182,6 @@ step_minbase() {
 }
 run_step "minimal $release_name system (debootstrap --variant=minbase $suite)" step_minbase
 
-# --- 2. The package: built here on the machine's release, else in the release's build system.
 build_root=
 if [[ $release == "$host_release" ]]; then
     step_build() {
@@ -218,7 +214,6 @@ else
             in_root "$build_root" 300 apt-get "${apt_options[@]}" update || return 1
         fi
         copy_checkout || return 1
-        # The release's own lintian.
         in_root "$build_root" 3600 /bin/bash -c "cd /root/quenlitor && scripts/bootstrap.sh &&
             apt-get ${apt_options[*]} install -y -qq --no-install-recommends lintian >/dev/null &&
             nice -n 10 cmake --workflow --preset package" || return 1
@@ -251,7 +246,6 @@ step_lintian() {
 }
 run_step "lintian" step_lintian
 
-# --- 3. The test system: a fresh copy of the minimal system.
 step_system() {
     cp -a "$cache/minbase/." "$system/" || return 1
     configure_apt "$system"
@@ -259,7 +253,6 @@ step_system() {
 }
 run_step "a clean minimal $release_name system" step_system
 
-# --- 4. The package, with its dependencies from the archive.
 step_install() {
     mkdir -p "$system/tmp/paquete" && cp "$deb" "$system/tmp/paquete/" || return 1
     if ! in_system 300 apt-get "${apt_options[@]}" update; then
@@ -275,7 +268,6 @@ step_install() {
 }
 run_step "apt-get install ./$(basename "$deb")" step_install
 
-# --- 5. The tools, the dictionary in its installed place and the manual pages.
 test_tools=(man-db xvfb $tray_host xdotool x11-utils imagemagick)
 step_tools() { in_system 900 apt-get "${apt_options[@]}" install -y --no-install-recommends "${test_tools[@]}"; }
 run_step "test tools in the system (${test_tools[*]})" step_tools
@@ -300,7 +292,6 @@ step_commands() {
 }
 run_step "--version, quenlitor-tokens and man in the system" step_commands
 
-# --- 6. The tray smoke test on the installed package and the release's Qt.
 step_tray() {
     if [[ -z $tray_host ]]; then
         detail="trayer is not in $release_name"
@@ -314,7 +305,6 @@ step_tray() {
 }
 run_step "the tray smoke test on the installed package (scripts/tray-smoke-test.sh)" step_tray
 
-# --- 7. Purge: none of the package's files, and nothing else of its name, is left.
 step_purge() {
     in_system 300 apt-get "${apt_options[@]}" purge -y "$package" || return 1
     in_system 30 dpkg-query -W -f='${Status}\n' "$package" 2>/dev/null | grep -q 'install ok' && return 1

@@ -1,11 +1,9 @@
 #!/usr/bin/env bash
-# Runs every fuzz target in BINDIR for SECONDS each, starting from its seed corpus in fuzz/corpus/
-# and with its libFuzzer dictionary from fuzz/dictionaries/ when it has one. New inputs go to a
-# scratch folder; the seeds are left untouched unless --merge folds the inputs that reach new
-# code back into them (for the long campaign before a release; commit what it adds).
-# Fails when any target crashes, leaks, times out or runs out of memory; the input that did it is
-# kept in BINDIR/../fuzz-artifacts/ (add it to the seeds and to the unit tests once fixed).
-# Prints a summary line per target: executions, coverage (edges) and features reached.
+# Runs every fuzz target in BINDIR for SECONDS each from its seeds (fuzz/corpus/) with its
+# dictionary (fuzz/dictionaries/); new inputs go to a scratch folder unless --merge folds those
+# that reach new code into the seeds (before a release; commit what it adds). Fails when a target
+# crashes, leaks, times out or runs out of memory, the input kept in BINDIR/../fuzz-artifacts/.
+# Prints a line per target: executions, coverage (edges) and features.
 #
 # Usage: scripts/run-fuzzers.sh [--merge] [--jobs N] BINDIR [SECONDS]   (SECONDS defaults to 30)
 # --jobs N runs N targets at a time (one core each).

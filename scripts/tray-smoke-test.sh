@@ -11,14 +11,11 @@
 # Usage: scripts/tray-smoke-test.sh [--screenshots DIR] [--footprint] BUILD_DIR | --installed PREFIX
 #   BUILD_DIR          installed into a temporary prefix; --installed: as installed in PREFIX
 #   --screenshots DIR  also saves DIR/bandeja.png (the tray with the icon) and DIR/menu.png
-#                      (the menu opened from it)
-#   --footprint        after the checks, measures start-up to the icon docked (one warm-up run,
-#                      then the median of QUENLITOR_FOOTPRINT_RUNS, default 9), the resident
-#                      memory after 5 s idle, /usr/bin/time -v's maximum resident set size, and
-#                      the context switches of all the application's threads over 10 s idle
-#                      (and over the next 60 s with QUENLITOR_FOOTPRINT_LONG=1)
-# Needs: xvfb trayer xdotool x11-utils imagemagick (time for --footprint); scripts/bootstrap.sh
-# --ci installs them. No MIDI sequencer is needed: without one the menu shows the MIDI error.
+#   --footprint        then measures start-up to the icon docked (the median of
+#                      QUENLITOR_FOOTPRINT_RUNS, default 9, after a warm-up), the memory after 5 s
+#                      idle and the context switches over 10 s idle (60 s more with
+#                      QUENLITOR_FOOTPRINT_LONG=1)
+# Needs the packages of scripts/bootstrap.sh --ci; no MIDI sequencer.
 set -uo pipefail
 screenshots= prefix=
 footprint=0
@@ -99,7 +96,6 @@ wait_exit() {
   exit_status=$?
 }
 
-# --- The installed layout.
 if [[ -z $prefix ]]; then
   prefix=$tmp/prefix
   cmake --install "$build" --prefix "$prefix" >"$tmp/install.log" 2>&1 || { cat "$tmp/install.log"; fail "cmake --install $build"; }
@@ -111,15 +107,12 @@ for file in bin/quenlitor-midi-texto share/quenlitor-midi-texto/diccionario_acor
 done
 pass "installed in $prefix"
 
-# --- --help and --version answer without a display, as every command does.
 version=$(env -u DISPLAY -u WAYLAND_DISPLAY "$app" --version 2>&1) || fail "--version ended with status $?"
 [[ $version =~ ^quenlitor-midi-texto\ [0-9]+\.[0-9]+\.[0-9]+$ ]] || fail "--version printed: $version"
 env -u DISPLAY -u WAYLAND_DISPLAY "$app" --help | grep -q '^Uso: quenlitor-midi-texto' || fail "--help printed no usage"
 pass "--version prints \"$version\" and --help the usage, both without a display"
 
-# --- The X server, on the first free display number it finds itself. -noreset: by default the
-# server resets when its last client leaves (the application that finds no tray, each xdotool
-# query), and a client that connects during the reset, trayer now and then, "cannot open display".
+# -noreset: a server that resets when its last client leaves refuses those connecting meanwhile.
 Xvfb -displayfd 3 -screen 0 640x400x24 -nolisten tcp -noreset 3>"$tmp/display" 2>"$tmp/xvfb.err" &
 xvfb_pid=$!
 until_ms 5000 test -s "$tmp/display" || { cat "$tmp/xvfb.err"; fail "Xvfb did not start"; }
@@ -146,17 +139,14 @@ start_trayer() {
   trayer_pid=$!
 }
 
-# The application's window, where there is no tray: its id when it is shown.
 shown_window() { xdotool search --onlyvisible --name '^Quenlitor MIDI a Texto$' 2>/dev/null | head -n 1; }
 # Waits up to $1 ms for the window to be shown ($2 = 1) or gone ($2 = 0); its id is in $window.
 window_is() { window=$(shown_window); [[ ($1 -eq 1 && -n $window) || ($1 -eq 0 && -z $window) ]]; }
 wait_window() { until_ms "$1" window_is "$2"; }
 
-# --- Started where there is no tray: the window.
 start_app
 wait_window 10000 1 || fail "without a tray no window appeared within 10 s"
 
-# --- The tray host: a panel on the top right, light grey.
 start_trayer 0xdddddd
 find_panel() { panel=$(xdotool search --classname '^panel$' 2>/dev/null | head -n 1); [[ -n $panel ]]; }
 until_ms 5000 find_panel || { cat "$tmp/trayer.log"; fail "trayer did not show its panel"; }
@@ -191,13 +181,11 @@ wait_docked_not_window() {
   wait_window 2000 0 || fail "$1: the window stayed on screen after the icon docked"
 }
 
-# --- A tray that comes later takes the application from its window.
 wait_docked_not_window "a tray that comes later"
 pass "a tray that comes later takes the application from its window: icon docked after $elapsed ms"
 stop "$app_pid"
 app_pid=
 
-# --- The first instance: its icon docks.
 started=$(now_ms)
 start_app
 until_ms 10000 docked || fail "the icon did not dock in the tray within 10 s"
@@ -208,9 +196,8 @@ colours=$(identify -format '%k' "$tmp/icon.png")
 ((colours > 1)) || fail "the icon is blank (one colour)"
 pass "the icon is drawn ($colours colours)"
 
-# --- Legible on dark and light panels: an XEmbed tray tells the application nothing of its
-# colour. Panel and application are started again for each colour; the share of the docked
-# icon's pixels that stand out from the panel by a contrast ratio of 3:1 or more is measured.
+# Legible on dark and light panels: an XEmbed tray tells the application nothing of its colour.
+# The share of the icon's pixels that stand out from the panel by a contrast ratio of 3:1 or more.
 legible_share() {
   local hex=$1
   # In sRGB: ImageMagick 7 (Debian 13) prints a grey picture's pixels with one value, not three.
@@ -239,7 +226,6 @@ for panel_colour in 202020 f0f0f0; do
   pass "on a #$panel_colour panel $legible of the icon's $drawn pixels stand out by 3:1 or more"
 done
 
-# --- A right click on the icon opens the menu.
 xdotool mousemove --window "$icon" 11 11 click 3
 menu_shown() { menu=$(shown_windows | awk '$4 >= 100 && $5 >= 100' | head -n 1); [[ -n $menu ]]; }
 until_ms 5000 menu_shown || fail "no menu window appeared after a right click on the icon"
@@ -266,7 +252,6 @@ if [[ -n $screenshots ]]; then
   pass "screenshots saved: $screenshots/bandeja.png $screenshots/menu.png"
 fi
 
-# --- A second start quits at once, showing nothing.
 second_started=$(now_ms)
 timeout 10 "${session[@]}" "$app" 2>>"$app_err"
 status=$?
@@ -279,7 +264,6 @@ icons=$(docked_icons | wc -l)
 pass "a second start exits with status 0 after $elapsed ms; the first keeps running with its one icon"
 [[ -z $(shown_window) ]] || fail "with a tray a second start showed the window"
 
-# --- The tray goes away: the window comes 5 to 7 s later; the tray back takes it again.
 stop "$trayer_pid"
 lost=$(now_ms)
 wait_window 10000 1 || fail "no window within 10 s of the tray going away"
@@ -290,7 +274,6 @@ start_trayer 0xdddddd
 wait_docked_not_window "the tray back"
 pass "the tray back, the icon docks again after $elapsed ms and the window goes"
 
-# --- SIGTERM: the same orderly quit as the menu's "Salir".
 terminated=$(now_ms)
 kill -TERM "$app_pid"
 wait_exit 2 "$app_pid" || fail "SIGTERM did not end the application within 2 s"

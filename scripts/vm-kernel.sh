@@ -1,11 +1,9 @@
-# Sourced by the virtual-machine tests (alsa-vm-test.sh, desktop-vm-test.sh): Debian's packaged
-# kernel, downloaded once, and the modules a test loads, in the order to load them.
-#
-# vm_kernel: sets vm_tree (the package's kernel image and modules, unpacked) and vm_kernel_version.
-# The package is the versioned one that linux-image-amd64 stands for, cached in $QUENLITOR_VM_CACHE,
-# else /var/cache/quenlitor-vm when writable, else ${XDG_CACHE_HOME:-~/.cache}/quenlitor-vm.
-# vm_collect_modules DIR MODULE[:PARAMETERS]...: copies each module and those it needs into DIR and
-# writes DIR/order, one "FILE PARAMETERS" line per module in loading order.
+# Sourced by the virtual-machine tests (alsa-vm-test.sh, desktop-vm-test.sh).
+# vm_kernel: Debian's packaged kernel (what linux-image-amd64 stands for), downloaded once into
+# $QUENLITOR_VM_CACHE, else /var/cache/quenlitor-vm when writable, else ~/.cache/quenlitor-vm;
+# sets vm_tree (its image and modules, unpacked) and vm_kernel_version.
+# vm_collect_modules DIR MODULE[:PARAMETERS]...: each module and those it needs into DIR, and
+# DIR/order, one "FILE PARAMETERS" line per module in loading order.
 # vm_require TOOL...: the tools of a virtual machine's test, and those; vm_boot ROOTFS LOG TIMEOUT
 # MEMORY [QEMU OPTION...]: ROOTFS packed as the initramfs, booted, the console in LOG; qemu's
 # status in $vm_status, the seconds it ran in $vm_ran. All call die (the caller's) on failure.
@@ -38,14 +36,8 @@ vm_boot() {
 }
 
 vm_kernel() {
-  local cache package deb
-  if [[ -n ${QUENLITOR_VM_CACHE:-} ]]; then
-    cache=$QUENLITOR_VM_CACHE
-  elif mkdir -p /var/cache/quenlitor-vm 2>/dev/null && [[ -w /var/cache/quenlitor-vm ]]; then
-    cache=/var/cache/quenlitor-vm
-  else
-    cache=${XDG_CACHE_HOME:-$HOME/.cache}/quenlitor-vm
-  fi
+  local cache=${QUENLITOR_VM_CACHE:-/var/cache/quenlitor-vm} package deb
+  mkdir -p "$cache" 2>/dev/null && [[ -w $cache ]] || cache=${XDG_CACHE_HOME:-$HOME/.cache}/quenlitor-vm
   mkdir -p "$cache"
   local apt_options=()
   if [[ $(id -u) -eq 0 ]]; then
@@ -76,9 +68,8 @@ vm_kernel() {
   fi
   [[ -n $deb && -f $deb ]] || die "no kernel package: linux-image-amd64 cannot be resolved and $cache holds none"
 
-  # Only the kernel image and the modules the tests load are taken out of the package: sound,
-  # virtio and 9p for sharing the host's files, overlayfs. The package carries no modules.dep,
-  # so depmod makes one.
+  # Only the image and the modules the tests load (sound, virtio, 9p, overlayfs); depmod makes
+  # the modules.dep the package lacks.
   vm_tree=$cache/$(basename "$deb" .deb)
   if [[ ! -f $vm_tree/.complete-2 ]]; then
     rm -rf "$vm_tree"

@@ -1,8 +1,6 @@
 """The application's window as a screen reader reads and uses it, over AT-SPI (the accessibility
-bus whose address org.a11y.Bus gives): its widgets' names, roles, states and places, its buttons
-pressed by their own actions or clicked with the pointer. Qt puts them there with ACCESSIBLE_ENV.
-The window lays out the status menu's entries in the menu's order after its icon, so the entry at
-an index of the menu is the widget at that index of `items()`."""
+bus whose address org.a11y.Bus gives): its widgets' names and roles, its buttons pressed
+by their own actions. Qt puts them there with ACCESSIBLE_ENV."""
 
 import collections
 
@@ -14,21 +12,16 @@ from .tray import APP_NAME
 ACCESSIBLE_ENV = {"QT_LINUX_ACCESSIBILITY_ALWAYS_ON": "1"}
 ACCESSIBLE = "org.a11y.atspi.Accessible"
 ACTION = "org.a11y.atspi.Action"
-COMPONENT = "org.a11y.atspi.Component"
-SCREEN = 0  # GetExtents in the screen's coordinates (XWayland's root window's, under a Wayland desktop)
 ROOT = "/org/a11y/atspi/accessible/root"
-CHECKED = 4  # AT-SPI's state number: a bit of the two words GetState returns
 
-Widget = collections.namedtuple("Widget", "name role states path")
+Widget = collections.namedtuple("Widget", "name role path")
 
 
 class AccessibleWindow:
     """The window of the application running as process pid, read on the accessibility bus."""
 
     def __init__(self, session, bus, connection):
-        self.session = session
-        self.bus = bus
-        self.connection = connection
+        self.session, self.bus, self.connection = session, bus, connection
 
     @classmethod
     def of_process(cls, session, pid, timeout):
@@ -56,8 +49,7 @@ class AccessibleWindow:
     def widget(self, path):
         node = self.bus.get_object(self.connection, path)
         name = node.Get(ACCESSIBLE, "Name", dbus_interface=dbus.PROPERTIES_IFACE)
-        low, high = node.GetState(dbus_interface=ACCESSIBLE)
-        return Widget(str(name), str(node.GetRoleName(dbus_interface=ACCESSIBLE)), int(low) | int(high) << 32, path)
+        return Widget(str(name), str(node.GetRoleName(dbus_interface=ACCESSIBLE)), path)
 
     def children(self, path):
         return [self.widget(child) for _, child in
@@ -72,21 +64,17 @@ class AccessibleWindow:
         except dbus.DBusException:
             return []
 
-    def line(self, index):
-        """The text of the widget at index (0: the name, 1: listening, 2: capture, 4: token)."""
-        items = self.items()
-        return items[index].name if index < len(items) else None
-
-    def find(self, name):
-        return next((w for w in self.items() if w.name == name), None)
+    def find(self, name, needed=False):
+        found = next((w for w in self.items() if w.name == name), None)
+        if found is None and needed:
+            raise LookupError(f"no widget {name!r} in the window: {[w.name for w in self.items()]}")
+        return found
 
     def press(self, name, quits=False):
         """Presses the button (or toggles the check box) named name by its first action, as a
         screen reader does; the widget pressed. A command that quits may end the application
         before its reply leaves. (Qt leaves a call sent without asking for a reply undone.)"""
-        widget = self.find(name)
-        if widget is None:
-            raise LookupError(f"no widget {name!r} in the window: {[w.name for w in self.items()]}")
+        widget = self.find(name, True)
         try:
             self.bus.get_object(self.connection, widget.path).DoAction(0, dbus_interface=ACTION, timeout=10)
         except dbus.DBusException:
@@ -94,55 +82,8 @@ class AccessibleWindow:
                 raise
         return widget
 
-    def click(self, name):
-        """Clicks the widget named name with the pointer (XTEST, through xdotool) in its middle, where
-        the accessibility bus places it; the widget clicked."""
-        widget = self.find(name)
-        if widget is None:
-            raise LookupError(f"no widget {name!r} in the window: {[w.name for w in self.items()]}")
-        x, y, width, height = map(int, self.bus.get_object(self.connection, widget.path).GetExtents(
-            dbus.UInt32(SCREEN), dbus_interface=COMPONENT))
-        self.session.run(["xdotool", "mousemove", str(x + width // 2), str(y + height // 2), "click", "1"], check=True)
-        return widget
-
-
-def checked(widget):
-    """Whether the check box is checked; None without it."""
-    return None if widget is None else bool(widget.states >> CHECKED & 1)
-
-
-def check_commands(report, window):
-    """Checks that the window's commands work as a person uses them: "Reiniciar notas retenidas",
-    clicked with the pointer, resets; pressed as a screen reader presses them, "Pausar captura"
-    pauses (the capture line and the button say so) and "Reanudar captura" resumes, and the
-    title's check box flips and flips back. The capture line and the title's mark end as at the
-    start."""
-    window.click("Reiniciar notas retenidas")
-    report.check(wait_for(lambda: window.line(2) == "Captura reiniciada.", 3),
-                 'in the window "Reiniciar notas retenidas", clicked, resets: "Captura reiniciada."',
-                 f"capture line {window.line(2)!r}")
-
-    window.press("Pausar captura")
-    paused = wait_for(lambda: window.line(2) == "Captura en pausa" and window.find("Reanudar captura"), 3)
-    report.check(bool(paused), '"Pausar captura" pauses: "Captura en pausa", the button "Reanudar captura"',
-                 f"capture line {window.line(2)!r}, widgets {[w.name for w in window.items()]}")
-    if paused:
-        window.press("Reanudar captura")
-        resumed = wait_for(lambda: window.line(2) == "Toca una nota o un acorde." and window.find("Pausar captura"), 3)
-        report.check(bool(resumed), '"Reanudar captura" resumes: "Toca una nota o un acorde.", the button "Pausar captura"',
-                     f"capture line {window.line(2)!r}")
-
-    title = "Incluir título del esquema"
-    for flip in ("flips", "flips back"):
-        was = checked(window.find(title))
-        window.press(title)
-        report.check(wait_for(lambda: checked(window.find(title)) == (not was), 3),
-              f'the check box "{title}" {flip} to {"not checked" if was else "checked"}',
-              f"still {'checked' if was else 'not checked'}")
-
 
 def check_quit(report, window, app):
-    """A check that the window's "Salir" ends the application with status 0."""
     window.press("Salir", quits=True)
     status = exit_status(app, 10)
     return report.check(status == 0, 'the window\'s "Salir" ends it with status 0', f"status {status}")

@@ -120,13 +120,8 @@ def run_case(report, session, number, log, app_path, name, mode, options, term_a
         started = case.start(app_path, options, log)
         if term_at is not None:
             time.sleep(term_at)
-            showing = "with the window shown" if app_window(session) else "without the window"
-            check_term(report, name, case, f"{term_at:g} s after the start ({showing})")
-            return
-        where = "with the window shown"
-        if expected:
+        elif expected:
             shown = check_window(report, name, case, started, expected)
-            where = "with the window shown" if shown is not None else "without the window"
         else:
             shown = first_window(session, started, NO_WINDOW_UNTIL)
             read = case.event("read")
@@ -134,7 +129,6 @@ def run_case(report, session, number, log, app_path, name, mode, options, term_a
                  f"{name}: the host did not read the item")
             report.check(shown is None, f"{name}: no window until {NO_WINDOW_UNTIL:g} s after the start",
                   f"the window after {shown:.2f} s" if shown is not None else "")
-            where = "in the tray"
         if then == "read" and shown is not None:
             asked = time.monotonic()
             case.watcher.send_signal(signal.SIGUSR1)
@@ -145,7 +139,6 @@ def run_case(report, session, number, log, app_path, name, mode, options, term_a
             read = wait_for(lambda: case.event("read") or case.event("unread"), 2)
             report.check(bool(read) and read[1] == "read", f"{name}: the host read the item's properties",
                   " ".join(read[1:]) if read else "no answer within 2 s")
-            where = "in the tray"
         elif then == "leave":
             left = time.monotonic()
             end(case.watcher, 2)
@@ -154,8 +147,8 @@ def run_case(report, session, number, log, app_path, name, mode, options, term_a
             report.check(ok, f"{name}: the watcher leaves the bus, the window after {AFTER_LOSS[0]:g} to {AFTER_LOSS[1]:g} s"
                   + (f" ({after:.2f} s)" if ok else ""),
                   "no window" if after is None else f"after {after:.2f} s")
-            where = "with the window shown" if after is not None else "without the window"
-        check_term(report, name, case, where)
+        where = "with the window shown" if app_window(session) else "without the window"
+        check_term(report, name, case, f"{term_at:g} s after the start ({where})" if term_at is not None else where)
     finally:
         case.end()
 

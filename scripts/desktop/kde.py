@@ -3,7 +3,7 @@ XWayland): the item registers with kded's watcher; plasmashell killed and starte
 host reads the item within 2 s of registering (kded's watcher outlives it) and the item is
 registered; the icon is found where Plasma draws it (a KWin screenshot searched for the item's own
 pixmaps, else the tray's place from plasmashell's scripting); Activate and ContextMenu there and at
-the top left open the menu within 100 px; its commands run; "Salir" ends it with status 0.
+the top left open the menu within 100 px; "Salir" ends it with status 0.
 
     python3 -m desktop kde FOLDER kde APP [SCREENSHOT]
 """
@@ -19,9 +19,9 @@ import time
 import dbus
 
 from .picture import find_icon, pixmaps, write_png
-from .report import Lines, end, wait_for
+from .report import end, wait_for
 from .session import start_plasmashell
-from .tray import TrayItem, check_commands, check_quit
+from .tray import TrayItem, check_quit
 from .x11 import check_menu_near
 
 TAG = "KDE-PLASMA"
@@ -61,14 +61,10 @@ HEADER = re.compile(r"^(signal|method call) time=([\d.]+) sender=(\S+) -> destin
 def monitor(session):
     """dbus-monitor watching hosts register with the watcher and read items (GetAll of
     org.kde.StatusNotifierItem): each message's (time, kind, sender, destination, member), the bus's time."""
-    found = Lines(["dbus-monitor", "--session",
-                   "type='method_call',interface='org.kde.StatusNotifierWatcher',member='RegisterStatusNotifierHost'",
-                   "type='method_call',interface='org.freedesktop.DBus.Properties',member='GetAll',"
-                   "arg0='org.kde.StatusNotifierItem'"], session.env, stderr=subprocess.DEVNULL,
-                  parse=lambda line: (HEADER.match(line) and HEADER.match(line).groups(),))
-    found.start()
-    found.wait_after(0, 5)
-    return found
+    return session.monitor(
+        "type='method_call',interface='org.kde.StatusNotifierWatcher',member='RegisterStatusNotifierHost'",
+        "type='method_call',interface='org.freedesktop.DBus.Properties',member='GetAll',arg0='org.kde.StatusNotifierItem'",
+        parse=lambda line: (HEADER.match(line) and HEADER.match(line).groups(),))
 
 
 def first(messages, member, sender):
@@ -197,7 +193,6 @@ def checks(report, session, log, app_path, picture=""):
         for method in ("Activate", "ContextMenu"):
             for x, y in (place, TOP_LEFT):
                 check_menu_near(report, session, lambda: tray.call(method, x, y), x, y, f"{method}({x}, {y})")
-        check_commands(report, tray)
         check_quit(report, tray, app)
     finally:
         end(app, 1)

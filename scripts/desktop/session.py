@@ -13,7 +13,7 @@ import time
 
 import dbus
 
-from .report import end, wait_for
+from .report import Lines, end, wait_for
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 WATCHER = "org.kde.StatusNotifierWatcher"
@@ -66,8 +66,7 @@ class Session:
         return subprocess.run(args, env=self.env, capture_output=True, text=text, timeout=timeout, **options)
 
     def start_bus(self, name, config=None):
-        """A dbus-daemon of the session (the session bus's configuration unless config, a text, is
-        given); its address."""
+        """A dbus-daemon of the session (config: a configuration's text, else the session bus's); its address."""
         args = ["dbus-daemon", "--nofork", "--print-address=1"]
         if config is None:
             args.append("--session")
@@ -91,6 +90,13 @@ class Session:
         """Services the bus starts from now on run with the session's environment (its displays)."""
         self.bus.get_object("org.freedesktop.DBus", "/org/freedesktop/DBus").UpdateActivationEnvironment(
             dbus.Dictionary(self.env, signature="ss"), dbus_interface="org.freedesktop.DBus")
+
+    def monitor(self, *rules, parse=lambda line: (line,)):
+        """dbus-monitor on the session bus, its lines (report.Lines) read from its first on."""
+        lines = Lines(["dbus-monitor", "--session", *rules], self.env, parse=parse, stderr=subprocess.DEVNULL)
+        lines.start()
+        lines.wait_after(0, 5)
+        return lines
 
     def owner_pid(self, name):
         try:
@@ -176,8 +182,7 @@ def start_x11(session, size="1280x800"):
 
 
 def start_xfce(session):
-    """Xfce's panel under Xvfb, with this folder's layout: its systray plugin is the
-    StatusNotifierWatcher and host."""
+    """Xfce's panel under Xvfb, with this folder's layout: its systray plugin is the watcher and host."""
     start_x11(session, "1024x600")
     layout = os.path.join(session.env["XDG_CONFIG_HOME"], "xfce4/xfconf/xfce-perchannel-xml")
     os.makedirs(layout, exist_ok=True)
@@ -187,8 +192,7 @@ def start_xfce(session):
 
 
 def start_trayer(session):
-    """trayer, an XEmbed tray and nothing on the bus (so the application exports no menu over
-    D-Bus), at the top right of Xvfb."""
+    """trayer at the top right of Xvfb: an XEmbed tray, nothing on the bus (so no menu over D-Bus)."""
     start_x11(session, "1024x600")
     session.start(["trayer", "--edge", "top", "--align", "right", "--widthtype", "pixel", "--width", "160",
                    "--height", "24"], "panel")
@@ -211,8 +215,7 @@ type=statusnotifier
 
 
 def start_lxqt(session):
-    """LXQt's panel with its status notifier plugin (the watcher and host) at the bottom, under
-    openbox on Xvfb."""
+    """LXQt's panel with its status notifier plugin (watcher and host) at the bottom, openbox, Xvfb."""
     start_x11(session)
     folder = os.path.join(session.env["XDG_CONFIG_HOME"], "lxqt")
     os.makedirs(folder, exist_ok=True)
@@ -236,8 +239,7 @@ def sticky_x11_folder():
 
 
 def start_gnome(session):
-    """GNOME Shell headless on Wayland with XWayland, in unsafe mode (its windows read through
-    org.gnome.Shell.Eval, screenshots taken)."""
+    """GNOME Shell headless on Wayland with XWayland, unsafe (for org.gnome.Shell.Eval, screenshots)."""
     session.start_system_bus()
     sticky_x11_folder()
     started = time.monotonic()
@@ -294,8 +296,7 @@ def start_plasmashell(session):
 
 
 def start_plasma(session):
-    """KDE Plasma: KWin, then plasmashell on Wayland with its default panel and system tray (the
-    host), kded's StatusNotifierWatcher, the activity manager (started through the bus)."""
+    """KDE Plasma: KWin, plasmashell's default panel and system tray, kded's watcher, the activity manager."""
     start_kwin(session)
     session.bus.get_object("org.freedesktop.DBus", "/org/freedesktop/DBus").StartServiceByName(
         "org.kde.ActivityManager", dbus.UInt32(0), dbus_interface="org.freedesktop.DBus", timeout=60)

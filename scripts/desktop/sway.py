@@ -13,7 +13,7 @@ import subprocess
 import time
 
 from .picture import drawn_box, read_ppm, write_png
-from .report import Lines, end, wait_for
+from .report import end, wait_for
 from .tray import TrayItem
 from .wayland import VirtualPointer
 from .x11 import check_menu_near
@@ -42,10 +42,7 @@ def calls(lines):
 def checks(report, session, log, app_path, picture=""):
     started = time.monotonic()
     app = subprocess.Popen([app_path], env=session.env, stdout=subprocess.DEVNULL, stderr=log)
-    monitor = Lines(["dbus-monitor", "--session", "type='method_call',interface='org.kde.StatusNotifierItem'"],
-                    session.env, stderr=subprocess.DEVNULL)
-    monitor.start()
-    monitor.wait_after(0, 5)
+    monitor = session.monitor("type='method_call',interface='org.kde.StatusNotifierItem'")
     pointer = None
     try:
         if not report.check(TrayItem.of_process(session, app.pid, 20) is not None,

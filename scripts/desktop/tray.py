@@ -106,18 +106,6 @@ class TrayItem:
         getattr(self.item, method)(dbus.Int32(x), dbus.Int32(y), dbus_interface=ITEM, timeout=10)
 
 
-def check_commands(report, tray):
-    """"Pausar captura" and "Reanudar captura", chosen by Event "clicked", pause and resume, and the
-    next opening shows it."""
-    tray.click("Pausar captura")
-    report.check(wait_for(lambda: tray.line(2) == "Captura en pausa" and tray.layout().find("Reanudar captura"), 5),
-                 'choosing "Pausar captura" pauses, and the next opening offers "Reanudar captura"',
-                 f"capture line {tray.line(2)!r}")
-    tray.click("Reanudar captura")
-    report.check(wait_for(lambda: tray.line(2) == "Toca una nota o un acorde.", 5), 'choosing "Reanudar captura" resumes',
-                 f"capture line {tray.line(2)!r}")
-
-
 def check_quit(report, tray, app):
     """"Salir", chosen by Event "clicked", ends the application with status 0."""
     tray.click("Salir", quits=True)

@@ -12,7 +12,8 @@ import subprocess
 import sys
 
 from .report import Lines, end
-from .vm import CMAJ7, Application, Keyboards, Play, read_clipboard, speed
+from .vm import CMAJ7, Application, Keyboards, Play, speed
+from .x11 import read_clipboard
 
 TAG = "WAYLAND-CHECK"
 OTHER = "texto de otra aplicación"
@@ -51,7 +52,7 @@ def checks(report, session, log, app_path, tool, selection_tool):
     got = s.gesture([(0, note) for note in (60, 64, 67, 71)], [(0, note) for note in (64, 71, 60, 67)])
     report.check(got == CMAJ7, f"C E G B played and released changes the Wayland selection; wl-paste reads {CMAJ7}",
                  f"got {got!r}")
-    got = read_clipboard()
+    got = read_clipboard(session)
     report.check(got == CMAJ7, f"xclip, an X11 client, reads {CMAJ7} through the compositor's bridge", f"got {got!r}")
     before = selection.count()
     subprocess.run(["wl-copy", OTHER], timeout=10, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -61,7 +62,7 @@ def checks(report, session, log, app_path, tool, selection_tool):
     before = selection.count()
     s.tray.click("Copiar último token")
     changed = selection.wait_after(before, 20) is not None
-    got, x11 = wl_paste(), read_clipboard()
+    got, x11 = wl_paste(), read_clipboard(session)
     report.check(changed and got == CMAJ7 and x11 == CMAJ7,
                  '"Copiar último token" changes the Wayland selection, for wl-paste and xclip',
                  f"changed {changed}, wl-paste {got!r}, xclip {x11!r}")
@@ -69,5 +70,5 @@ def checks(report, session, log, app_path, tool, selection_tool):
     report.check(line == "Copiado: Cmaj7", 'the capture line reads "Copiado: Cmaj7"', f"got {line!r}")
     if os.environ.get("QUENLITOR_MEASURE", "1") != "0":
         speed(report, s, "Wayland selection change (data-control reader)", batches=0)
-    report.check(app.running(), "the application is still running")
+    report.check(app.process.poll() is None, "the application is still running")
     end(app.process)

@@ -1,9 +1,9 @@
 """The application under Xfce's panel as it crashes, restarts and goes for good: the item
 registers and no window shows within 3.5 s of it; the host reads its title, tool tip, drawn icon
-and status, and 300 more openings of its menu leave its memory as it was; the panel killed and started again, the item is
-back within 2 s of the new watcher and no window shows within 5.5 s of the panel's end nor 3.5 s
-of the item's return; the panel killed for good, the window appears 5 to 7 s later; a second
-start then focuses the window and ends at once with status 0; the panel back, the item registers
+and status, and 300 more openings of its menu leave its memory as it was; the panel killed and
+started again, the item is back within 2 s of the new watcher and no window shows within 5.5 s of
+the panel's end nor 3.5 s of the item's return; the panel killed for good, the window appears 5
+to 7 s later, and a second start focuses it and ends at once; the panel back, the item registers
 again and the window goes; SIGTERM ends it with status 0 and the item leaves the host."""
 
 import os
