@@ -328,7 +328,7 @@ exec sh -c 'echo "$WAYLAND_DISPLAY $DISPLAY" > {ready}.tmp && mv {ready}.tmp {re
 
 def start_sway(session):
     """sway headless with XWayland and swaybar (the watcher and host) at the top; sway refuses to
-    run as root. QUENLITOR_END_COMPOSITOR names sway's process, for the clipboard test that ends it."""
+    run as root."""
     if os.getuid() == 0:
         raise SessionError("sway does not run as root; start this session as an unprivileged user")
     with open(session.path("sway.config"), "w") as file:
@@ -337,8 +337,7 @@ def start_sway(session):
     sway = session.start(["sway", "--config", session.path("sway.config")], "sway", WLR_BACKENDS="headless",
                          WLR_LIBINPUT_NO_DEVICES="1", WLR_RENDERER="pixman")
     fields = session.wait_for_file("ready", "sway", 120, sway)
-    session.env.update(WAYLAND_DISPLAY=fields[0], DISPLAY=fields[1], XDG_SESSION_TYPE="wayland",
-                       QUENLITOR_END_COMPOSITOR=str(sway.pid))
+    session.env.update(WAYLAND_DISPLAY=fields[0], DISPLAY=fields[1], XDG_SESSION_TYPE="wayland")
     session.report.figure(f"{version(session, 'sway')} ready after {(time.monotonic() - started) * 1000:.0f} ms")
     session.update_activation_environment()
     session.wait_for_watcher("swaybar")

@@ -7,14 +7,11 @@
 
 #include <chrono>
 #include <csignal>
-#include <cstdlib>
 #include <cstdint>
+#include <cstdlib>
 #include <fcntl.h>
-#include <filesystem>
 #include <map>
-#include <poll.h>
 #include <set>
-#include <string>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <thread>
@@ -26,8 +23,6 @@ namespace quenlitor::platform::wayland {
 
 namespace {
 
-constexpr const char* socketName = "wayland-fake";
-
 // The child's whole state: it serves one test at a time.
 struct Compositor {
     wl_display* display = nullptr;
@@ -36,10 +31,7 @@ struct Compositor {
     std::set<wl_resource*> devices;
     std::map<wl_resource*, std::vector<std::string>> sources;
     wl_resource* selection = nullptr;
-    bool finishNewDevices = false;
-    bool ignoreNextSelection = false;
-    bool stallNextSelection = false;
-    std::vector<int> unreadPipes;
+    bool finishNewDevices = false, ignoreNextSelection = false, stallNextSelection = false;
 } fake;
 
 void destroyResource(wl_client*, wl_resource* resource) { wl_resource_destroy(resource); }
@@ -49,30 +41,20 @@ constexpr struct ext_data_control_offer_v1_interface offerRequests{
     .destroy = destroyResource,
 };
 
-// Tells `device` what the selection is now, as an offer of its types.
-void announce(wl_resource* device) {
-    wl_resource* offer = nullptr;
-    if (fake.selection != nullptr) {
-        offer = wl_resource_create(wl_resource_get_client(device), &ext_data_control_offer_v1_interface,
-                                   wl_resource_get_version(device), 0);
-        wl_resource_set_implementation(offer, &offerRequests, nullptr, nullptr);
-        ext_data_control_device_v1_send_data_offer(device, offer);
-        for (const std::string& type : fake.sources[fake.selection]) {
-            ext_data_control_offer_v1_send_offer(offer, type.c_str());
+// Tells `devices` what the selection is now, each with an offer of its types.
+void announce(const std::set<wl_resource*>& devices) {
+    for (wl_resource* device : devices) {
+        wl_resource* offer = nullptr;
+        if (fake.selection != nullptr) {
+            offer = wl_resource_create(wl_resource_get_client(device), &ext_data_control_offer_v1_interface,
+                                       wl_resource_get_version(device), 0);
+            wl_resource_set_implementation(offer, &offerRequests, nullptr, nullptr);
+            ext_data_control_device_v1_send_data_offer(device, offer);
+            for (const std::string& type : fake.sources[fake.selection]) {
+                ext_data_control_offer_v1_send_offer(offer, type.c_str());
+            }
         }
-    }
-    ext_data_control_device_v1_send_selection(device, offer);
-}
-
-void announceToAll() {
-    for (wl_resource* device : fake.devices) {
-        announce(device);
-    }
-}
-
-void finishDevices() {
-    for (wl_resource* device : std::exchange(fake.devices, {})) {
-        ext_data_control_device_v1_send_finished(device);
+        ext_data_control_device_v1_send_selection(device, offer);
     }
 }
 
@@ -94,7 +76,7 @@ constexpr struct ext_data_control_device_v1_interface deviceRequests{
                 ext_data_control_source_v1_send_cancelled(fake.selection);
             }
             fake.selection = source;
-            announceToAll();
+            announce(fake.devices);
         },
     .destroy = destroyResource,
     .set_primary_selection = [](wl_client*, wl_resource*, wl_resource*) {},
@@ -105,12 +87,11 @@ constexpr struct ext_data_control_manager_v1_interface managerRequests{
         [](wl_client* client, wl_resource* manager, std::uint32_t id) {
             wl_resource* source = wl_resource_create(client, &ext_data_control_source_v1_interface,
                                                      wl_resource_get_version(manager), id);
-            fake.sources[source];
             wl_resource_set_implementation(source, &sourceRequests, nullptr, [](wl_resource* gone) {
                 fake.sources.erase(gone);
                 if (fake.selection == gone) {
                     fake.selection = nullptr;
-                    announceToAll();
+                    announce(fake.devices);
                 }
             });
         },
@@ -125,71 +106,51 @@ constexpr struct ext_data_control_manager_v1_interface managerRequests{
                 return;
             }
             fake.devices.insert(device);
-            announce(device);
+            announce({device});
         },
     .destroy = destroyResource,
 };
 
-void bindManager(wl_client* client, void*, std::uint32_t version, std::uint32_t id) {
-    wl_resource* manager =
-        wl_resource_create(client, &ext_data_control_manager_v1_interface, static_cast<int>(version), id);
-    wl_resource_set_implementation(manager, &managerRequests, nullptr, nullptr);
-}
-
-// The binding asks a seat for nothing but its data-control device.
-void bindSeat(wl_client* client, void*, std::uint32_t version, std::uint32_t id) {
-    wl_resource_create(client, &wl_seat_interface, static_cast<int>(version), id);
-}
-
 void inject(char command) {
-    switch (command) {
-    case 'n':
-        fake.finishNewDevices = true;
-        [[fallthrough]];
-    case 'f':
-        finishDevices();
-        break;
-    case 'r':
-        wl_global_destroy(fake.seat);
-        fake.seat = nullptr;
-        finishDevices();
-        break;
-    case 'a':
-        fake.seat = wl_global_create(fake.display, &wl_seat_interface, 1, nullptr, bindSeat);
-        break;
-    case 'i':
-        fake.ignoreNextSelection = true;
-        break;
-    case 's':
-        fake.stallNextSelection = true;
-        break;
-    case 'd': {
-        std::vector<wl_client*> clients;
-        wl_client* client = nullptr;
-        wl_client_for_each(client, wl_display_get_client_list(fake.display)) {
-            clients.push_back(client);
+    if (command == 'n' || command == 'f' || command == 'r') {
+        fake.finishNewDevices = fake.finishNewDevices || command == 'n';
+        if (command == 'r') {
+            wl_global_destroy(std::exchange(fake.seat, nullptr));
         }
-        for (wl_client* connected : clients) {
-            wl_client_destroy(connected);
+        for (wl_resource* device : std::exchange(fake.devices, {})) {
+            ext_data_control_device_v1_send_finished(device);
         }
-        break;
-    }
-    case 'p':
-        if (int ends[2]; fake.selection != nullptr && ::pipe2(ends, O_CLOEXEC) == 0) {
-            ext_data_control_source_v1_send_send(fake.selection, "text/plain;charset=utf-8", ends[1]);
-            ::close(ends[1]);
-            fake.unreadPipes.push_back(ends[0]);
+    } else if (command == 'a') {
+        // The binding asks a seat for nothing but its data-control device.
+        fake.seat = wl_global_create(fake.display, &wl_seat_interface, 1, nullptr,
+                                     [](wl_client* client, void*, std::uint32_t version, std::uint32_t id) {
+                                         wl_resource_create(client, &wl_seat_interface, static_cast<int>(version), id);
+                                     });
+    } else if (command == 'i' || command == 's') {
+        (command == 'i' ? fake.ignoreNextSelection : fake.stallNextSelection) = true;
+    } else if (command == 'd') {
+        for (wl_list* clients = wl_display_get_client_list(fake.display); !wl_list_empty(clients);) {
+            wl_client_destroy(wl_client_from_link(clients->next));
         }
-        break;
-    default:
-        break;
+    } else if (int ends[2]; (command == 'p' || command == 'c') && fake.selection != nullptr && ::pipe2(ends, O_CLOEXEC) == 0) {
+        ext_data_control_source_v1_send_send(fake.selection, "text/plain;charset=utf-8", ends[1]);
+        ::close(ends[1]);
+        // A stalled reader's end stays open, unread, for the child's life.
+        if (command == 'c') {
+            ::close(ends[0]);
+        }
     }
 }
 
 [[noreturn]] void serve(int commands, const std::filesystem::path& directory) {
     ::setenv("XDG_RUNTIME_DIR", directory.c_str(), 1);
     fake.display = wl_display_create();
-    wl_global_create(fake.display, &ext_data_control_manager_v1_interface, 1, nullptr, bindManager);
+    wl_global_create(fake.display, &ext_data_control_manager_v1_interface, 1, nullptr,
+                     [](wl_client* client, void*, std::uint32_t version, std::uint32_t id) {
+                         wl_resource_set_implementation(wl_resource_create(client, &ext_data_control_manager_v1_interface,
+                                                                           static_cast<int>(version), id),
+                                                        &managerRequests, nullptr, nullptr);
+                     });
     inject('a');
     wl_event_loop_add_fd(
         wl_display_get_event_loop(fake.display), commands, WL_EVENT_READABLE,
@@ -205,7 +166,7 @@ void inject(char command) {
             return 0;
         },
         nullptr);
-    const char ready = wl_display_add_socket(fake.display, socketName) == 0 ? 'y' : 'x';
+    const char ready = wl_display_add_socket(fake.display, "wayland-fake") == 0 ? 'y' : 'x';
     if (::write(commands, &ready, 1) == 1 && ready == 'y') {
         wl_display_run(fake.display);
     }
@@ -227,7 +188,7 @@ FakeCompositor::FakeCompositor() {
     ::close(ends[1]);
     m_commands = ends[0];
     request('?');
-    m_display = m_directory.path() / socketName;
+    m_display = m_directory.path() / "wayland-fake";
 }
 
 FakeCompositor::~FakeCompositor() {
@@ -241,13 +202,8 @@ FakeCompositor::~FakeCompositor() {
 }
 
 void FakeCompositor::request(char command) {
-    // '?' only waits for the child's first word: that it listens.
-    if (command != '?' && ::write(m_commands, &command, 1) != 1) {
-        return;
-    }
-    pollfd answer{.fd = m_commands, .events = POLLIN, .revents = 0};
-    char reply = 0;
-    if (::poll(&answer, 1, 10000) == 1) {
+    // '?' only waits for the child's first word: that it listens. A child gone answers nothing.
+    if (char reply = 0; command == '?' || ::write(m_commands, &command, 1) == 1) {
         [[maybe_unused]] const ssize_t got = ::read(m_commands, &reply, 1);
     }
 }

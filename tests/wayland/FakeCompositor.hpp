@@ -21,12 +21,11 @@ public:
         stallNextSelection = 's',  // the compositor freezes for 3 s, then handles the next set_selection
         dropClients = 'd',         // every client's connection is closed
         stalledReader = 'p',       // a client asks the selection for its text and never reads it
+        closedReader = 'c',        // a client asks the selection for its text and closes its end at once
     };
 
     FakeCompositor();
     ~FakeCompositor();
-    FakeCompositor(const FakeCompositor&) = delete;
-    FakeCompositor& operator=(const FakeCompositor&) = delete;
 
     // The socket's path, for DataControlClipboard::connect.
     const std::string& display() const { return m_display; }

@@ -1,13 +1,11 @@
 // The data-control binding from the command line, for the desktop checks and measurements.
 //   quenlitor-wayland-selection watch
-//       prints "ready", then one line per change of the Wayland selection: the CLOCK_MONOTONIC
-//       time in nanoseconds and "other" (or "own", never here)
+//       prints "ready PROTOCOL", then "<CLOCK_MONOTONIC ns> other|own" per change of the selection
 //   quenlitor-wayland-selection copy [--interval MS] [--serve MS] TEXT...
-//       copies each TEXT in turn through the binding, MS milliseconds apart (default 0), printing
-//       "<time> copied|refused <index>"; after the last, serves readers for --serve milliseconds
-//       (default 5000) or until another client takes the selection
-// WAYLAND_DISPLAY names the compositor. Exit status: 0 done (every copy taken), 1 a copy refused
-// or the connection lost, 2 no compositor with data-control or bad arguments.
+//       copies each TEXT in turn, MS ms apart (default 0), printing "<ns> copied|refused <index>";
+//       then serves readers for --serve ms (default 5000) or until another client takes the selection
+// WAYLAND_DISPLAY names the compositor. Exit status: 0 every copy taken, 1 a copy refused or the
+// connection lost, 2 no compositor with data-control or bad arguments.
 #include "platform/wayland/DataControlClipboard.hpp"
 
 #include <chrono>
@@ -24,41 +22,28 @@ namespace {
 using quenlitor::platform::wayland::DataControlClipboard;
 using Clock = std::chrono::steady_clock;
 
-long long monotonicNanoseconds() {
+void say(const std::string& what) {
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec;
+    std::printf("%lld %s\n", static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec, what.c_str());
+    std::fflush(stdout);
 }
 
-// Dispatches for `duration`, or until `until` says stop.
-template <typename Until>
-void serve(DataControlClipboard& clipboard, std::chrono::milliseconds duration, Until until) {
+// Dispatches for `duration`, or until another client takes the selection when `untilTaken`.
+void serve(DataControlClipboard& clipboard, std::chrono::milliseconds duration, bool untilTaken = false) {
     const auto deadline = Clock::now() + duration;
-    while (clipboard.connected() && !until()) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-        if (left.count() <= 0) {
-            return;
-        }
+    while (clipboard.connected() && !(untilTaken && !clipboard.ownsSelection()) && Clock::now() < deadline) {
         pollfd readable{.fd = clipboard.descriptor(), .events = POLLIN, .revents = 0};
-        ::poll(&readable, 1, static_cast<int>(left.count()));
+        ::poll(&readable, 1, static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count()));
         clipboard.dispatch();
     }
-}
-
-int usage() {
-    std::fprintf(stderr, "usage: quenlitor-wayland-selection watch | copy [--interval MS] [--serve MS] TEXT...\n");
-    return 2;
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2) {
-        return usage();
-    }
-    const std::string_view mode = argv[1];
-    std::chrono::milliseconds interval{0};
-    std::chrono::milliseconds serving{5000};
+    const std::string_view mode = argc > 1 ? argv[1] : "";
+    std::chrono::milliseconds interval{0}, serving{5000};
     std::vector<std::string> texts;
     for (int index = 2; index < argc; ++index) {
         const std::string_view argument = argv[index];
@@ -68,8 +53,9 @@ int main(int argc, char** argv) {
             texts.emplace_back(argument);
         }
     }
-    if ((mode != "watch" && mode != "copy") || (mode == "copy" && texts.empty())) {
-        return usage();
+    if (mode != "watch" && (mode != "copy" || texts.empty())) {
+        std::fprintf(stderr, "usage: quenlitor-wayland-selection watch | copy [--interval MS] [--serve MS] TEXT...\n");
+        return 2;
     }
     auto clipboard = DataControlClipboard::connect();
     if (clipboard == nullptr) {
@@ -77,23 +63,19 @@ int main(int argc, char** argv) {
         return 2;
     }
     if (mode == "watch") {
-        clipboard->onSelection = [](bool ours) {
-            std::printf("%lld %s\n", monotonicNanoseconds(), ours ? "own" : "other");
-            std::fflush(stdout);
-        };
+        clipboard->onSelection = [](bool ours) { say(ours ? "own" : "other"); };
         std::printf("ready %s\n", std::string(clipboard->protocol()).c_str());
         std::fflush(stdout);
-        serve(*clipboard, std::chrono::hours(24 * 365), [] { return false; });
+        serve(*clipboard, std::chrono::hours(24 * 365));
         return 1;
     }
     bool allTaken = true;
     for (std::size_t index = 0; index < texts.size(); ++index) {
         const bool taken = clipboard->setString(texts[index]);
         allTaken = allTaken && taken;
-        std::printf("%lld %s %zu\n", monotonicNanoseconds(), taken ? "copied" : "refused", index);
-        std::fflush(stdout);
-        serve(*clipboard, interval, [] { return false; });
+        say((taken ? "copied " : "refused ") + std::to_string(index));
+        serve(*clipboard, interval);
     }
-    serve(*clipboard, serving, [&] { return !clipboard->ownsSelection(); });
+    serve(*clipboard, serving, true);
     return allTaken && clipboard->connected() ? 0 : 1;
 }
