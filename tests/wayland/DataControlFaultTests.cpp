@@ -19,11 +19,6 @@ using Fault = FakeCompositor::Fault;
 using Strings = std::vector<std::string>;
 
 struct Rig {
-    Rig() {
-        if (clipboard != nullptr) {
-            clipboard->onLateWrite = [this](std::string_view text) { late.emplace_back(text); };
-        }
-    }
     // Dispatches as the event loop would, until `done` or 5 s.
     bool dispatchUntil(const auto& done) {
         for (const auto deadline = Clock::now() + 5s; Clock::now() < deadline; ::usleep(2000)) {
@@ -34,9 +29,10 @@ struct Rig {
         }
         return false;
     }
-    bool leaksNothing() {
+    // Every descriptor the binding opened is closed with it.
+    ~Rig() {
         clipboard.reset();
-        return testing::openDescriptors() == descriptorsBefore;
+        EXPECT_EQ(testing::openDescriptors(), descriptorsBefore);
     }
 
     FakeCompositor compositor;
@@ -46,11 +42,7 @@ struct Rig {
 };
 
 TEST(DataControlFaults, EndedDeviceIsReplacedAndCopiesWithoutOneAreRefusedAtOnce) {
-    const struct {
-        Fault fault;
-        bool replaced;
-        std::optional<Fault> recovery;
-    } rows[] = {
+    const struct { Fault fault; bool replaced; std::optional<Fault> recovery; } rows[] = {
         {Fault::finishDevices, true, {}},
         {Fault::removeSeat, false, Fault::addSeat},
         // A device ended before it said anything would be ended again.
@@ -72,7 +64,6 @@ TEST(DataControlFaults, EndedDeviceIsReplacedAndCopiesWithoutOneAreRefusedAtOnce
             EXPECT_TRUE(rig.dispatchUntil([&] { return rig.clipboard->connected(); }));
             EXPECT_TRUE(rig.clipboard->setString("D4"));
         }
-        EXPECT_TRUE(rig.leaksNothing());
     }
 }
 
@@ -80,11 +71,7 @@ TEST(DataControlFaults, EndedDeviceIsReplacedAndCopiesWithoutOneAreRefusedAtOnce
 // the clipboard is never left empty; if it lands, onLateWrite says so; the next confirmed copy
 // retires it.
 TEST(DataControlFaults, CopyAnsweredLateLeavesNoEmptyClipboardAndNoUntoldSelection) {
-    const struct {
-        bool earlierCopy;
-        std::vector<Fault> faults;
-        bool lands;
-    } rows[] = {
+    const struct { bool earlierCopy; std::vector<Fault> faults; bool lands; } rows[] = {
         {false, {Fault::stallNextSelection}, true},
         {true, {Fault::stallNextSelection}, true},
         {true, {Fault::ignoreNextSelection, Fault::stallNextSelection}, false},
@@ -94,6 +81,7 @@ TEST(DataControlFaults, CopyAnsweredLateLeavesNoEmptyClipboardAndNoUntoldSelecti
         SCOPED_TRACE(&row - rows);
         Rig rig;
         ASSERT_NE(rig.clipboard, nullptr);
+        rig.clipboard->onLateWrite = [&rig](std::string_view text) { rig.late.emplace_back(text); };
         ASSERT_TRUE(!row.earlierCopy || rig.clipboard->setString("C4"));
         for (const Fault fault : row.faults) {
             rig.compositor.inject(fault);
@@ -105,7 +93,6 @@ TEST(DataControlFaults, CopyAnsweredLateLeavesNoEmptyClipboardAndNoUntoldSelecti
         EXPECT_TRUE(rig.clipboard->ownsSelection()) << "the clipboard was left empty";
         EXPECT_TRUE(rig.clipboard->setString("E4"));
         EXPECT_EQ(rig.clipboard->offeredCopies(), 1u);
-        EXPECT_TRUE(rig.leaksNothing());
     }
 }
 
@@ -130,7 +117,6 @@ TEST(DataControlFaults, ReaderThatNeverReadsIsDroppedAtItsBoundWithNothingElseHa
     EXPECT_EQ(rig.clipboard->waitingReaders(), 0u);
     EXPECT_GT(Clock::now() - since, 4500ms);
     EXPECT_LT(Clock::now() - since, 6s);
-    EXPECT_TRUE(rig.leaksNothing());
 }
 
 } // namespace

@@ -7,9 +7,8 @@
 
 namespace quenlitor::platform::wayland {
 
-// A compositor with no more than the data-control binding uses (a seat and
-// ext_data_control_manager_v1 with its devices, sources and offers), run by a child process on a
-// socket in a directory of its own, and told to misbehave on demand.
+// A compositor with no more than the binding uses (a seat, ext_data_control_manager_v1), run by a
+// child process on a socket in a directory of its own, and told to misbehave on demand.
 class FakeCompositor {
 public:
     enum class Fault : char {

@@ -11,7 +11,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <poll.h>
 #include <string>
 #include <string_view>
@@ -22,10 +21,9 @@ namespace {
 using quenlitor::platform::wayland::DataControlClipboard;
 using Clock = std::chrono::steady_clock;
 
+// libstdc++'s steady clock is CLOCK_MONOTONIC, which the scripts' clocks read too.
 void say(const std::string& what) {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    std::printf("%lld %s\n", static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec, what.c_str());
+    std::printf("%lld %s\n", static_cast<long long>(std::chrono::nanoseconds(Clock::now().time_since_epoch()).count()), what.c_str());
     std::fflush(stdout);
 }
 
@@ -53,13 +51,11 @@ int main(int argc, char** argv) {
             texts.emplace_back(argument);
         }
     }
-    if (mode != "watch" && (mode != "copy" || texts.empty())) {
-        std::fprintf(stderr, "usage: quenlitor-wayland-selection watch | copy [--interval MS] [--serve MS] TEXT...\n");
-        return 2;
-    }
-    auto clipboard = DataControlClipboard::connect();
+    const bool understood = mode == "watch" || (mode == "copy" && !texts.empty());
+    auto clipboard = understood ? DataControlClipboard::connect() : nullptr;
     if (clipboard == nullptr) {
-        std::fprintf(stderr, "quenlitor-wayland-selection: no Wayland compositor with data-control\n");
+        std::fputs(understood ? "quenlitor-wayland-selection: no Wayland compositor with data-control\n"
+                              : "usage: quenlitor-wayland-selection watch | copy [--interval MS] [--serve MS] TEXT...\n", stderr);
         return 2;
     }
     if (mode == "watch") {
