@@ -54,7 +54,7 @@ cp /usr/share/alsa/alsa.conf "$rootfs/usr/share/alsa/alsa.conf"
 { vm_init_prelude ALSA-VM; cat <<'EOF'; } >"$rootfs/init"
 ls /dev/snd | tr '\n' ' '
 echo
-# Every test must run here: one skipped means no sequencer or no virtual MIDI card.
+# Every test must run here: one skipped means no sequencer.
 HOME=/tmp /bin/ALSASequencerTests --gtest_color=no >/tmp/tests 2>&1
 status=$?
 sed 's/^/ALSA-TEST /' /tmp/tests
