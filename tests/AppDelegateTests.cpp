@@ -28,8 +28,7 @@ constexpr std::string_view dictionary =
     R"({"chords": [{"nombre": "", "obligatorias": [0, 4, 7]}, {"nombre": "m", "obligatorias": [0, 3, 7]}]})";
 const MemoryMIDIPlatform::Source keyboard{.endpoint = 7, .name = "Teclado", .uniqueID = {0, 42}};
 
-// Items `first` to `last` as their titles, "-" for a separator, then " [off]" when disabled and
-// " [x]" when checked.
+// Items `first` to `last`: title ("-" for a separator), " [off]" when disabled, " [x]" when checked.
 Lines shown(const MemoryMenu& menu, std::size_t first = 0, std::size_t last = SIZE_MAX) {
     Lines lines;
     for (const auto& item : menu.items() | std::views::drop(first) | std::views::take(last - first)) {
@@ -51,8 +50,7 @@ protected:
     std::shared_ptr<AppDelegate> app;
 
     void SetUp() override { bundle->addResource("diccionario_acordes", "json", dictionary); }
-    // Opens the menu after launching: the tests read it as the user sees it (the closed one is
-    // MenuIsRedrawnOnlyWhereAndWhenSomethingChanged').
+    // Opens the menu too: the tests read it as the user sees it (MenuIsRedrawnOnly... the closed one).
     void launch(std::vector<MemoryMIDIPlatform::Source> sources = {keyboard}) {
         midi->setSources(std::move(sources));
         application = std::make_shared<MemoryApplication>();
@@ -162,11 +160,7 @@ TEST_F(AppDelegateTest, MissingOrBrokenDictionaryLeavesTheMenuAlone) {
 }
 
 TEST_F(AppDelegateTest, SettingsAreReadOnceAndMalformedOnesFallBack) {
-    const struct {
-        std::map<std::string, SettingsValue> stored;
-        std::set<std::int32_t> disabled;
-        bool includeTitle;
-    } rows[] = {
+    const struct { std::map<std::string, SettingsValue> stored; std::set<std::int32_t> disabled; bool includeTitle; } rows[] = {
         {{}, {}, true},
         {{{"disabledSources", SettingsArray{std::int64_t{5}, std::int64_t{-7}, std::int64_t{5}}}, {"includeTitle", false}}, {5, -7}, false},
         {{{"disabledSources", SettingsArray{std::int64_t{5}, std::string("7")}}, {"includeTitle", true}}, {}, true},
@@ -278,16 +272,14 @@ TEST_F(AppDelegateTest, MenuIsRedrawnOnlyWhereAndWhenSomethingChanged) {
     EXPECT_EQ(button()->appearanceChanges, appearanceChanges);
 
     menu().close();
-    const auto items = menu().items();
-    const auto titles = menu().titles();
-    const auto inputs = submenu("Entradas MIDI")->items();
+    const auto before = std::tuple(menu().items(), menu().titles(), submenu("Entradas MIDI")->items());
     key(62, false);
     midi->addSource({.endpoint = 8, .name = "Otro", .uniqueID = {0, 43}});
     midi->notifySetupChange();
     queue->runAll();
     item("Pausar captura")->choose();
     EXPECT_EQ(button()->appearanceChanges, appearanceChanges + 1) << "the icon shows at all times";
-    EXPECT_EQ(std::tuple(menu().items(), menu().titles(), submenu("Entradas MIDI")->items()), std::tuple(items, titles, inputs));
+    EXPECT_EQ(std::tuple(menu().items(), menu().titles(), submenu("Entradas MIDI")->items()), before);
     EXPECT_EQ(submenu("Últimos tokens")->titles(), Lines{"\"C\" C4 E G ."});
 
     menu().open();
@@ -350,12 +342,7 @@ TEST_F(AppDelegateTest, PauseTitleResetAndQuitCommands) {
 TEST(TextCuts, CutsAndWrapsByUserPerceivedCharacters) {
     const std::string e = "e\u0301";
     const std::string family = "\U0001F468\u200D\U0001F469\u200D\U0001F467"; // one character
-    const struct {
-        std::string text;
-        std::size_t count;
-        std::string cut;
-        Lines lines;
-    } rows[] = {
+    const struct { std::string text; std::size_t count; std::string cut; Lines lines; } rows[] = {
         {"abc", 3, "abc", {"abc"}},
         {"abcd", 3, "abc", {"abc", "d"}},
         {e + e, 2, e + e, {e + e}},
