@@ -96,9 +96,7 @@ TEST_F(AppDelegateTest, StartsWithItsStatusItemMenuAndServices) {
 
 TEST_F(AppDelegateTest, GestureReachesTheClipboardAndTheMenu) {
     launch();
-    for (const std::vector<std::uint8_t>& notes : {std::vector<std::uint8_t>{60}, {62}, {57, 60, 64}}) {
-        play(notes);
-    }
+    play({60}), play({62}), play({57, 60, 64});
     EXPECT_EQ(clipboard->text(), "\"Am\" A3 C E .");
     EXPECT_EQ(shown(menu(), 2, 7), (Lines{"Copiado: Am [off]", "-", "\"Am\" A3 C E . [off]", "Copiar último token",
                                           "Últimos tokens"}));
@@ -245,19 +243,6 @@ TEST_F(AppDelegateTest, ForeignTextsAreCutWithTheWholeTextInTheToolTip) {
               (Lines{"El diccionario de acordes tiene un valor de tipo incorrecto", "en chords[0].obligatorias[2]."}));
 }
 
-TEST_F(AppDelegateTest, SettingsThatCannotBeSavedAreSaidSoUntilAWriteSucceeds) {
-    launch();
-    settings->writeError = "/home/ana/.config/quenlitor-midi-texto/ajustes.json: Permission denied";
-    item("Incluir título del esquema")->choose();
-    menu().open();
-    EXPECT_EQ(line(3), shortened("No se pudieron guardar los ajustes: " + *settings->writeError, 60));
-    EXPECT_FALSE(item("Incluir título del esquema")->state()) << "the value is kept in memory";
-    settings->writeError.reset();
-    item("Incluir título del esquema")->choose();
-    menu().open();
-    EXPECT_EQ(menu().titles().at(3), "-");
-}
-
 // Every message updates the capture line; the history items and the icon are redrawn only when
 // what they show changes. A tray host that shows the menu over D-Bus is sent every change of an
 // item: while the menu is closed nothing in it changes, and its next opening shows it all as it is.
@@ -318,16 +303,24 @@ TEST_F(AppDelegateTest, PauseTitleResetAndQuitCommands) {
     item("Reanudar captura")->choose();
     EXPECT_FALSE(button()->appearsDisabled);
 
+    // A setting that cannot be saved is kept in memory, and a line says so until a write succeeds.
+    settings->writeError = "/home/ana/.config/quenlitor-midi-texto/ajustes.json: Permission denied";
     item("Incluir título del esquema")->choose();
     EXPECT_EQ(settings->values.at("includeTitle"), SettingsValue(false));
     play({60, 64, 67});
     EXPECT_EQ(clipboard->text(), "C4 E G .");
+    menu().open();
+    EXPECT_EQ(line(3), shortened("No se pudieron guardar los ajustes: " + *settings->writeError, 60));
+    settings->writeError.reset();
+    item("Incluir título del esquema")->choose();
+    menu().open();
+    EXPECT_EQ(menu().titles().at(3), "-");
 
     key(60);
     item("Reiniciar notas retenidas")->choose();
     EXPECT_EQ(line(2), "Captura reiniciada.");
     play({64});
-    EXPECT_EQ(clipboard->text(), "E4 .") << "the held C4 was let go";
+    EXPECT_EQ(clipboard->text(), "\"E4\" E4 .") << "the held C4 was let go";
 
     // Quitting stops the MIDI service, once.
     item("Salir")->choose();

@@ -4,54 +4,36 @@
 namespace quenlitor::testing {
 namespace {
 
-// Mistakes in the command line give 2, files that cannot be read 1.
-TEST(ToolUsage, DecodeGesturesVersionAndMistakes) {
+// Every command's exact lines: mistakes in the command line give 2, as do dictionaries that cannot
+// be used (each description is tested where it is made), files that cannot be read 1. What the
+// token says is TokenGeneratorTests' table; here, that notes and options pass through.
+TEST(Tool, CommandsPrintExactLinesAndStatuses) {
     const TemporaryDirectory directory;
     const std::string file = directory.write("notas.mid", bytes({0x9F, 0x30, 0x7F}));
-    const std::string usage = "\n\nUso: quenlitor-tokens ";
-    expectRuns({
+    const std::string dictionary = directory.write("acordes.json", R"({"chords": [{"nombre": "", "obligatorias": [0, 4, 7]}]})");
+    const std::string quoted = directory.write("comillas.json", R"({"chords": [{"nombre": "q\"\\/Δé", "obligatorias": [4, 7]}]})");
+    const std::string broken = directory.write("roto.json", R"({"chords": [{"is_custom": 1}]})");
+    const std::string overflow = directory.write("desborde.json", R"({"chords": [{"nombre": "x"}], "extra": 1E400})");
+    const std::string empty = directory.write("vacio.json", R"({"chords": []})");
+    const auto misuse = [](const std::string& message, const std::string& usage) {
+        return "quenlitor-tokens: " + message + "\n\nUso: quenlitor-tokens " + usage;
+    };
+    const std::string cE = R"({"principal":"C/E","alternatives":[],"root":0,"bass":4,"quality":"","intervals":[0,4,7]})" "\n";
+    std::vector<ToolCase> cases{
         {.args = {"decode"}, .in = bytes({0x90, 0x3C, 0x64, 0x40, 0x00, 0xF8, 0xB9, 0x7B, 0x00, 0xFF}),
          .out = "noteOn 60 0\nnoteOff 64 0\nallNotesOff 9\nreset\n"},
         {.args = {"decode", file}, .out = "noteOn 48 15\n"},
         {.args = {"gestures"},
-         .in = bytes({0x90, 67, 100, 60, 100, 64, 100, 0x80, 60, 0, 64, 0, 67, 0, 0x90, 72, 100, 0xB0, 123, 0, //
-                      0x90, 50, 100, 50, 0}),
+         .in = bytes({0x90, 67, 100, 60, 100, 64, 100, 0x80, 60, 0, 64, 0, 67, 0, 0x90, 72, 100, 0xB0, 123, 0, 0x90, 50, 100, 50, 0}),
          .out = "60 64 67\n50\n"},
         {.args = {"--version"}, .out = "quenlitor-tokens " QUENLITOR_VERSION "\n"},
-        {.args = {}, .status = 2, .err = "quenlitor-tokens: falta la orden" + usage + "ORDEN"},
-        {.args = {"descifra"}, .status = 2, .err = "quenlitor-tokens: orden desconocida: descifra" + usage + "ORDEN"},
-        {.args = {"decode", "--rapido"}, .status = 2, .err = "quenlitor-tokens: opción desconocida: --rapido" + usage + "decode"},
-        {.args = {"decode", "a", "b"}, .status = 2, .err = "quenlitor-tokens: sobra un argumento: b" + usage + "decode"},
+        {.args = {}, .status = 2, .err = misuse("falta la orden", "ORDEN")},
+        {.args = {"descifra"}, .status = 2, .err = misuse("orden desconocida: descifra", "ORDEN")},
+        {.args = {"decode", "--rapido"}, .status = 2, .err = misuse("opción desconocida: --rapido", "decode")},
+        {.args = {"decode", "a", "b"}, .status = 2, .err = misuse("sobra un argumento: b", "decode")},
         {.args = {"gestures", "/no/existe.mid"}, .status = 1, .err = "quenlitor-tokens: /no/existe.mid: No such file or directory\n"},
         {.args = {"decode", "/"}, .status = 1, .err = "quenlitor-tokens: /: Is a directory\n"},
-    });
-}
-
-TEST(ToolUsage, HelpListsEachCommand) {
-    const auto help = runTool({"--help"});
-    EXPECT_EQ(help.status, 0);
-    for (const std::string command : {"decode", "gestures", "analyze", "check-dictionary", "token", "normalize", "stream"}) {
-        EXPECT_NE(help.out.find("\n  " + command + " "), std::string::npos) << command;
-        const auto result = runTool({command, command == "gestures" ? "-h" : "--help"});
-        EXPECT_EQ(result.status, 0);
-        EXPECT_TRUE(result.out.starts_with("Uso: quenlitor-tokens " + command + " ")) << result.out;
-    }
-}
-
-TEST(ToolGestures, LargeInputStreamsThroughChunkBoundaries) {
-    // 200,000 note pairs by running status, far more than one read.
-    std::string input = bytes({0x90}), expected;
-    for (int i = 0; i < 200000; ++i) {
-        input += bytes({60, 100, 60, 0});
-        expected += "60\n";
-    }
-    expectRuns({{.args = {"gestures"}, .in = input, .out = expected}});
-}
-
-// A value is taken verbatim, dash or not: "--help" is a text to normalize, not a request for help.
-TEST(ToolNormalize, PrintsTheNormalizedTextOrNeedsExactlyOneOfTitleAndToken) {
-    const std::string usage = "\n\nUso: quenlitor-tokens normalize";
-    expectRuns({
+        // A value is taken verbatim, dash or not: "--help" is a text to normalize, not a request for help.
         {.args = {"normalize", "--title", " C∆9 "}, .out = "Cmaj9\n"},
         {.args = {"normalize", "--token", "“CΔ” C4 E G ."}, .out = "\"Cmaj7\" C4 E G .\n"},
         {.args = {"normalize", "--token", "C4\tE4\n."}, .out = "C4 E4 .\n"},
@@ -60,23 +42,12 @@ TEST(ToolNormalize, PrintsTheNormalizedTextOrNeedsExactlyOneOfTitleAndToken) {
         {.args = {"normalize", "--title", "--help"}, .out = "--help\n"},
         {.args = {"normalize", "--title="}, .out = "\n"},
         {.args = {"normalize", "--title", "C\xFF\xCE"}, .out = "C\uFFFD\uFFFD\n"},
-        {.args = {"normalize"}, .status = 2, .err = "quenlitor-tokens: falta --title o --token" + usage},
-        {.args = {"normalize", "--title", "a", "--token", "b"}, .status = 2,
-         .err = "quenlitor-tokens: indique una sola vez --title o --token" + usage},
-        {.args = {"normalize", "--title", "a", "b"}, .status = 2, .err = "quenlitor-tokens: sobra un argumento: b" + usage},
-        {.args = {"normalize", "--title"}, .status = 2, .err = "quenlitor-tokens: falta el valor de --title" + usage},
-        {.args = {"normalize", "--texto", "a"}, .status = 2, .err = "quenlitor-tokens: opción desconocida: --texto" + usage},
-    });
-}
-
-// Names are escaped only where JSON requires it; notes are any 64-bit integers.
-TEST(ToolAnalyze, PrintsOneLineOfCompactJSON) {
-    const TemporaryDirectory directory;
-    const std::string dictionary = directory.write("acordes.json", R"({"chords": [{"nombre": "", "obligatorias": [0, 4, 7]}]})");
-    const std::string quoted = directory.write("comillas.json", R"({"chords": [{"nombre": "q\"\\/Δé", "obligatorias": [4, 7]}]})");
-    const std::string cE = R"({"principal":"C/E","alternatives":[],"root":0,"bass":4,"quality":"","intervals":[0,4,7]})" "\n";
-    const std::string usage = "\n\nUso: quenlitor-tokens analyze";
-    std::vector<ToolCase> cases{
+        {.args = {"normalize"}, .status = 2, .err = misuse("falta --title o --token", "normalize")},
+        {.args = {"normalize", "--title", "a", "--token", "b"}, .status = 2, .err = misuse("indique una sola vez --title o --token", "normalize")},
+        {.args = {"normalize", "--title", "a", "b"}, .status = 2, .err = misuse("sobra un argumento: b", "normalize")},
+        {.args = {"normalize", "--title"}, .status = 2, .err = misuse("falta el valor de --title", "normalize")},
+        {.args = {"normalize", "--texto", "a"}, .status = 2, .err = misuse("opción desconocida: --texto", "normalize")},
+        // Names are escaped only where JSON requires it; notes are any 64-bit integers.
         {.args = {"analyze", "57", "60", "64", "67"},
          .out = R"({"principal":"Am7","alternatives":["C6"],"root":9,"bass":9,"quality":"m7","intervals":[0,3,7,10]})" "\n"},
         {.args = {"analyze", "60", "61", "62"},
@@ -89,38 +60,53 @@ TEST(ToolAnalyze, PrintsOneLineOfCompactJSON) {
          .out = R"({"principal":"B","alternatives":[],"root":11,"bass":11,"quality":"","intervals":[0,4,7]})" "\n"},
         {.args = {"analyze", "--dictionary", quoted, "48", "52", "55"},
          .out = R"({"principal":"Cq\"\\/Δé","alternatives":[],"root":0,"bass":0,"quality":"q\"\\/Δé","intervals":[0,4,7]})" "\n"},
-        {.args = {"analyze"}, .status = 2, .err = "quenlitor-tokens: faltan las notas" + usage},
-        {.args = {"analyze", "-x", "60"}, .status = 2, .err = "quenlitor-tokens: opción desconocida: -x" + usage},
+        {.args = {"analyze"}, .status = 2, .err = misuse("faltan las notas", "analyze")},
+        {.args = {"analyze", "-x", "60"}, .status = 2, .err = misuse("opción desconocida: -x", "analyze")},
+        {.args = {"analyze", "--dictionary", "/no/existe.json", "60"}, .status = 2, .err = "error: /no/existe.json: No such file or directory\n"},
         {.args = {"check-dictionary", dictionary}, .out = "1\n"},
         {.args = {"check-dictionary", "--dictionary", dictionary}, .out = "1\n"},
         {.args = {"check-dictionary", "--dictionary", dictionary, dictionary}, .status = 2,
-         .err = "quenlitor-tokens: indique el diccionario una sola vez\n\nUso: quenlitor-tokens check-dictionary"},
-    };
-    for (const std::string note : {"abc", "6x", "1.5", "+", "0x10"}) {
-        cases.push_back({.args = {"analyze", "60", note, "67"}, .status = 2,
-                         .err = "quenlitor-tokens: no es un número de nota: " + note + usage});
-    }
-    for (const std::string note : {"99999999999999999999", "-9223372036854775809"}) {
-        cases.push_back({.args = {"analyze", "60", note}, .status = 2,
-                         .err = "quenlitor-tokens: número de nota fuera de rango: " + note + usage});
-    }
-    expectRuns(cases);
-}
-
-// Each description is tested where it is made (XdgTests, ChordRecognizerTests); here, that the
-// three ways of naming a dictionary print it after "error: " with status 2.
-TEST(ToolChords, DictionaryFailuresGiveTheirDescription) {
-    const TemporaryDirectory directory;
-    const std::string broken = directory.write("roto.json", R"({"chords": [{"is_custom": 1}]})");
-    const std::string overflow = directory.write("desborde.json", R"({"chords": [{"nombre": "x"}], "extra": 1E400})");
-    expectRuns({
-        {.args = {"analyze", "--dictionary", "/no/existe.json", "60"}, .status = 2,
-         .err = "error: /no/existe.json: No such file or directory\n"},
+         .err = misuse("indique el diccionario una sola vez", "check-dictionary")},
         {.args = {"check-dictionary", broken}, .status = 2,
          .err = "error: El diccionario de acordes tiene un valor de tipo incorrecto en chords[0].is_custom.\n"},
         {.args = {"check-dictionary", "--dictionary", overflow}, .status = 2,
          .err = "error: El diccionario de acordes tiene un número demasiado grande en extra.\n"},
-    });
+        {.args = {"token", "60"}, .out = "\"C4\" C4 .\n"},
+        {.args = {"token", "--no-title", "60"}, .out = "C4 .\n"},
+        {.args = {"token", "71", "64", "60", "67"}, .out = "\"Cmaj7\" C4 E G B .\n"},
+        {.args = {"token", "36", "60", "64", "67", "70", "--no-title"}, .out = "C2 C4 E G Bb .\n"},
+        {.args = {"token", "60", "109"}, .status = 1, .err = "La fuente admite de A0 a C8. El token no se copió.\n"},
+        {.args = {"token"}, .status = 1, .err = "No hay notas para copiar.\n"},
+        {.args = {"token", "--dictionary", empty, "60"}, .status = 2, .err = "error: El diccionario de acordes está vacío.\n"},
+        {.args = {"token", "sesenta"}, .status = 2, .err = misuse("no es un número de nota: sesenta", "token")},
+    };
+    for (const std::string note : {"abc", "6x", "1.5", "+", "0x10"}) {
+        cases.push_back({.args = {"analyze", "60", note, "67"}, .status = 2, .err = misuse("no es un número de nota: " + note, "analyze")});
+    }
+    for (const std::string note : {"99999999999999999999", "-9223372036854775809"}) {
+        cases.push_back({.args = {"analyze", "60", note}, .status = 2, .err = misuse("número de nota fuera de rango: " + note, "analyze")});
+    }
+    expectRuns(cases);
+}
+
+TEST(Tool, HelpListsEachCommand) {
+    const auto help = runTool({"--help"});
+    EXPECT_EQ(help.status, 0);
+    for (const std::string command : {"decode", "gestures", "analyze", "check-dictionary", "token", "normalize", "stream"}) {
+        EXPECT_NE(help.out.find("\n  " + command + " "), std::string::npos) << command;
+        const auto result = runTool({command, command == "gestures" ? "-h" : "--help"});
+        EXPECT_EQ(result.status, 0);
+        EXPECT_TRUE(result.out.starts_with("Uso: quenlitor-tokens " + command + " ")) << result.out;
+    }
+}
+
+TEST(Tool, LargeInputStreamsThroughChunkBoundaries) {
+    std::string input = bytes({0x90}), expected; // 200,000 note pairs by running status, far more than one read
+    for (int i = 0; i < 200000; ++i) {
+        input += bytes({60, 100, 60, 0});
+        expected += "60\n";
+    }
+    expectRuns({{.args = {"gestures"}, .in = input, .out = expected}});
 }
 
 // The tool looks its dictionary up as the application does (the order is XdgTests'): here, that
@@ -146,23 +132,6 @@ std::string chunk(const std::string& type, const std::string& body) {
 
 std::string header(int format, int tracks) { return chunk("MThd", bytes({0, format, 0, tracks, 0, 96})); }
 
-// What the token says is TokenGeneratorTests' table; here, that the tool passes notes and the
-// option through and prints the normalised token, or says why not.
-TEST(ToolToken, PrintsTheTokenAsCopiedOrWhyNot) {
-    const TemporaryDirectory directory;
-    const std::string empty = directory.write("vacio.json", R"({"chords": []})");
-    expectRuns({
-        {.args = {"token", "60"}, .out = "\"C4\" C4 .\n"},
-        {.args = {"token", "--no-title", "60"}, .out = "C4 .\n"},
-        {.args = {"token", "71", "64", "60", "67"}, .out = "\"Cmaj7\" C4 E G B .\n"},
-        {.args = {"token", "36", "60", "64", "67", "70", "--no-title"}, .out = "C2 C4 E G Bb .\n"},
-        {.args = {"token", "60", "109"}, .status = 1, .err = "La fuente admite de A0 a C8. El token no se copió.\n"},
-        {.args = {"token"}, .status = 1, .err = "No hay notas para copiar.\n"},
-        {.args = {"token", "--dictionary", empty, "60"}, .status = 2, .err = "error: El diccionario de acordes está vacío.\n"},
-        {.args = {"token", "sesenta"}, .status = 2, .err = "quenlitor-tokens: no es un número de nota: sesenta\n\nUso"},
-    });
-}
-
 // Raw bytes, or a Standard MIDI File read as far as it goes: its tracks merged in time order
 // (format 1) or one after another (format 2), a meta event's 0xFF never reaching the decoder.
 TEST(ToolStream, GivesOneLinePerGesture) {
@@ -184,7 +153,8 @@ TEST(ToolStream, GivesOneLinePerGesture) {
                                                         0x00, 0x40, 0x00}));
     const TemporaryDirectory directory;
     const std::string file = directory.write("cancion.mid", header(0, 1) + track1);
-    const std::string both = "\"C4\" C4 .\n\"E4\" E4 .\n", at = "quenlitor-tokens: entrada estándar: archivo MIDI no válido en el byte ";
+    const std::string both = "\"C4\" C4 .\n\"E4\" E4 .\n";
+    const std::string at = "quenlitor-tokens: entrada estándar: archivo MIDI no válido en el byte ";
     const std::string cut = ": el archivo se corta antes del final de la pista que empieza en el byte 14\n";
     const std::vector<std::string> stream{"stream"};
     expectRuns({
@@ -195,10 +165,8 @@ TEST(ToolStream, GivesOneLinePerGesture) {
                 "La fuente admite de A0 a C8. El token no se copió.\n"},
         {.args = stream, .in = header(1, 2) + track1 + track2, .out = "\"C\" C4 E G .\n"},
         {.args = {"stream", file}, .out = "\"3M\" C4 E .\n"},
-        {.args = stream, .in = header(0, 1) + "MTrk" + bigEndian32(20) + events.substr(0, 12), .status = 1,
-         .out = "\"C4\" C4 .\n", .err = at + "34" + cut},
-        {.args = stream, .in = header(0, 1) + "MTrk" + bigEndian32(20) + events.substr(0, 10), .status = 1,
-         .out = "\"C4\" C4 .\n", .err = at + "32" + cut},
+        {stream, header(0, 1) + "MTrk" + bigEndian32(20) + events.substr(0, 12), 1, "\"C4\" C4 .\n", at + "34" + cut},
+        {stream, header(0, 1) + "MTrk" + bigEndian32(20) + events.substr(0, 10), 1, "\"C4\" C4 .\n", at + "32" + cut},
         {.args = stream, .in = header(0, 1) + "MTrk" + bigEndian32(0xFFFFFFFF) + events, .status = 1, .out = both,
          .err = at + "18: la pista declara 4294967295 bytes, pero su fin de pista acaba en el byte 42\n"},
         {.args = stream, .in = header(1, 2) + "MTrk" + bigEndian32(0) + events + later, .status = 1,
@@ -206,16 +174,13 @@ TEST(ToolStream, GivesOneLinePerGesture) {
         {.args = stream, .in = header(1, 2) + chunk("MTrk", "") + later, .out = "\"G4\" G4 .\n"},
         {.args = stream, .in = header(1, 2) + heldLong + heldShort, .out = "\"3M\" C4 E .\n"},
         {.args = stream, .in = header(2, 2) + heldLong + heldShort, .out = both},
-        {.args = stream, .in = header(1, 3) + later, .out = "\"G4\" G4 .\n",
-         .err = "quenlitor-tokens: entrada estándar: aviso: la cabecera anuncia 3 pistas, pero el archivo solo tiene 1\n"},
-        {.args = stream, .in = header(0, 1) + later + "MTr", .status = 1, .out = "\"G4\" G4 .\n",
-         .err = at + "34: cabecera de bloque incompleta\n"},
-        {.args = stream, .in = header(0, 1) + chunk("XFIH", "otra cosa"), .status = 1,
-         .err = at + "31: no hay ninguna pista (ningún bloque MTrk)\n"},
-        {.args = stream, .in = header(3, 1) + later, .status = 1, .err = at + "8: formato 3 no admitido (solo 0, 1 y 2)\n"},
-        {.args = stream, .in = header(0, 1) + statusless, .status = 1, .out = "\"C4\" C4 .\n",
-         .err = at + "35: dato sin byte de estado\n"},
-        {.args = stream, .in = header(1, 1).substr(0, 10), .status = 1, .err = at + "10: la cabecera está incompleta\n"},
+        {stream, header(1, 3) + later, 0, "\"G4\" G4 .\n",
+         "quenlitor-tokens: entrada estándar: aviso: la cabecera anuncia 3 pistas, pero el archivo solo tiene 1\n"},
+        {stream, header(0, 1) + later + "MTr", 1, "\"G4\" G4 .\n", at + "34: cabecera de bloque incompleta\n"},
+        {stream, header(0, 1) + chunk("XFIH", "otra cosa"), 1, "", at + "31: no hay ninguna pista (ningún bloque MTrk)\n"},
+        {stream, header(3, 1) + later, 1, "", at + "8: formato 3 no admitido (solo 0, 1 y 2)\n"},
+        {stream, header(0, 1) + statusless, 1, "\"C4\" C4 .\n", at + "35: dato sin byte de estado\n"},
+        {stream, header(1, 1).substr(0, 10), 1, "", at + "10: la cabecera está incompleta\n"},
     });
 }
 

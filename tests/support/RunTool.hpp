@@ -13,9 +13,12 @@
 
 namespace quenlitor::testing {
 
-struct ToolResult {
-    int status;
-    std::string out, err;
+// One run of the tool: its arguments, standard input, exit status and outputs.
+struct ToolCase {
+    std::vector<std::string> args{};
+    std::string in{};
+    int status = 0;
+    std::string out{}, err{};
 };
 
 // Raw bytes, written as numbers.
@@ -30,8 +33,7 @@ inline std::string shellQuote(const std::string& text) {
 }
 
 // Standard input is `input`, or what the shell pipeline `producer` writes (input too large to write out).
-inline ToolResult runTool(const std::vector<std::string>& args, const std::string& input = {},
-                          const std::string& producer = {}) {
+inline ToolCase runTool(const std::vector<std::string>& args, const std::string& input = {}, const std::string& producer = {}) {
     const TemporaryDirectory directory;
     std::string command = producer.empty() ? "< " + shellQuote(directory.write("in", input)) + " " : producer + " | ";
     command += shellQuote(QUENLITOR_TOOL);
@@ -40,22 +42,15 @@ inline ToolResult runTool(const std::vector<std::string>& args, const std::strin
     }
     const auto out = directory.path() / "out", err = directory.path() / "err";
     const int raw = std::system((command + " > " + shellQuote(out) + " 2> " + shellQuote(err)).c_str());
-    return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, readWhole(out), readWhole(err)};
+    return {args, input, WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, readWhole(out), readWhole(err)};
 }
 
-// One run and what it gives; `err` is matched whole when empty or ending in a newline, else as the start.
-struct ToolCase {
-    std::vector<std::string> args{};
-    std::string in{};
-    int status = 0;
-    std::string out{}, err{};
-};
-
+// Runs each case; `err` is matched whole when empty or ending in a newline, else as the start.
 inline void expectRuns(const std::vector<ToolCase>& cases) {
     for (std::size_t i = 0; i < cases.size(); ++i) {
         const ToolCase& c = cases[i];
         SCOPED_TRACE("case " + std::to_string(i));
-        const ToolResult result = runTool(c.args, c.in);
+        const ToolCase result = runTool(c.args, c.in);
         EXPECT_EQ(result.status, c.status);
         EXPECT_EQ(result.out, c.out);
         if (c.err.empty() || c.err.ends_with('\n')) {
