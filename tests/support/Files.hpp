@@ -8,7 +8,6 @@
 #include <iterator>
 #include <optional>
 #include <string>
-#include <system_error>
 #include <unistd.h>
 
 namespace quenlitor::testing {
@@ -20,10 +19,7 @@ public:
         std::string pattern = (std::filesystem::temp_directory_path() / "quenlitor-test-XXXXXX").string();
         m_path = ::mkdtemp(pattern.data());
     }
-    ~TemporaryDirectory() {
-        std::error_code ignored;
-        std::filesystem::remove_all(m_path, ignored);
-    }
+    ~TemporaryDirectory() { std::filesystem::remove_all(m_path, m_ignored); }
     TemporaryDirectory(const TemporaryDirectory&) = delete;
     TemporaryDirectory& operator=(const TemporaryDirectory&) = delete;
 
@@ -38,15 +34,13 @@ public:
 
 private:
     std::filesystem::path m_path;
+    std::error_code m_ignored;
 };
 
 // Descriptors this process has open, to find leaks.
 inline std::size_t openDescriptors() {
-    std::size_t count = 0;
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
-        ++count;
-    }
-    return count;
+    const std::filesystem::directory_iterator entries("/proc/self/fd");
+    return static_cast<std::size_t>(std::distance(begin(entries), end(entries)));
 }
 
 inline std::string readWhole(const std::filesystem::path& path) {
@@ -57,7 +51,7 @@ inline std::string readWhole(const std::filesystem::path& path) {
 // Sets an environment variable (none unsets it) for the life of the object.
 class ScopedEnvironment {
 public:
-    ScopedEnvironment(const char* name, std::optional<std::string> value) : m_name(name) {
+    ScopedEnvironment(const char* name, const std::optional<std::string>& value) : m_name(name) {
         if (const char* previous = std::getenv(name)) {
             m_previous = previous;
         }
@@ -69,11 +63,7 @@ public:
 
 private:
     void set(const std::optional<std::string>& value) const {
-        if (value) {
-            ::setenv(m_name, value->c_str(), 1);
-        } else {
-            ::unsetenv(m_name);
-        }
+        value ? ::setenv(m_name, value->c_str(), 1) : ::unsetenv(m_name);
     }
 
     const char* m_name;

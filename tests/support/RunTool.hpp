@@ -1,68 +1,64 @@
 #pragma once
 
-// Runs the quenlitor-tokens executable as a user would, with bytes on standard input, and
-// captures its outputs and exit status.
+// Runs quenlitor-tokens as a user would, with bytes on standard input, and checks its outputs and exit status.
 #include "support/Files.hpp"
 
+#include <gtest/gtest.h>
+
 #include <cstdlib>
-#include <filesystem>
 #include <initializer_list>
 #include <string>
 #include <vector>
 #include <sys/wait.h>
-#include <unistd.h>
 
 namespace quenlitor::testing {
 
-struct ToolResult {
-    int status = -1;
-    std::string out;
-    std::string err;
+// One run of the tool: its arguments, standard input, exit status and outputs.
+struct ToolCase {
+    std::vector<std::string> args{};
+    std::string in{};
+    int status = 0;
+    std::string out{}, err{};
 };
 
-// Raw bytes, written as numbers, as a string for standard input.
-inline std::string bytes(std::initializer_list<int> values) {
-    std::string text;
-    for (int v : values) {
-        text += static_cast<char>(v);
-    }
-    return text;
-}
+// Raw bytes, written as numbers.
+inline std::string bytes(std::initializer_list<int> values) { return {values.begin(), values.end()}; }
 
 inline std::string shellQuote(const std::string& text) {
     std::string quoted = "'";
-    for (char c : text) {
+    for (const char c : text) {
         quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
     }
     return quoted + "'";
 }
 
-// Runs the tool with `args`, its standard input coming from `redirection` (a shell fragment).
-inline ToolResult runToolWith(const std::string& redirection, const std::vector<std::string>& args) {
-    TemporaryDirectory directory;
-    std::string command = redirection + shellQuote(QUENLITOR_TOOL);
+// Standard input is `input`, or what the shell pipeline `producer` writes (input too large to write out).
+inline ToolCase runTool(const std::vector<std::string>& args, const std::string& input = {}, const std::string& producer = {}) {
+    const TemporaryDirectory directory;
+    std::string command = producer.empty() ? "< " + shellQuote(directory.write("in", input)) + " " : producer + " | ";
+    command += shellQuote(QUENLITOR_TOOL);
     for (const std::string& arg : args) {
         command += " " + shellQuote(arg);
     }
-    command += " > " + shellQuote((directory.path() / "out").string()) + " 2> " +
-               shellQuote((directory.path() / "err").string());
-    const int raw = std::system(command.c_str());
-    ToolResult result;
-    result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    result.out = readWhole(directory.path() / "out");
-    result.err = readWhole(directory.path() / "err");
-    return result;
+    const auto out = directory.path() / "out", err = directory.path() / "err";
+    const int raw = std::system((command + " > " + shellQuote(out) + " 2> " + shellQuote(err)).c_str());
+    return {args, input, WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, readWhole(out), readWhole(err)};
 }
 
-inline ToolResult runTool(const std::vector<std::string>& args, const std::string& input = {}) {
-    TemporaryDirectory directory;
-    const auto in = directory.write("in", input);
-    return runToolWith("< " + shellQuote(in.string()) + " ", args);
-}
-
-// Standard input from a shell pipeline, for input too large or endless to write out.
-inline ToolResult runToolPiped(const std::string& producer, const std::vector<std::string>& args) {
-    return runToolWith(producer + " | ", args);
+// Runs each case; `err` is matched whole when empty or ending in a newline, else as the start.
+inline void expectRuns(const std::vector<ToolCase>& cases) {
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        const ToolCase& c = cases[i];
+        SCOPED_TRACE("case " + std::to_string(i));
+        const ToolCase result = runTool(c.args, c.in);
+        EXPECT_EQ(result.status, c.status);
+        EXPECT_EQ(result.out, c.out);
+        if (c.err.empty() || c.err.ends_with('\n')) {
+            EXPECT_EQ(result.err, c.err);
+        } else {
+            EXPECT_TRUE(result.err.starts_with(c.err)) << result.err;
+        }
+    }
 }
 
 } // namespace quenlitor::testing
