@@ -23,7 +23,7 @@ TEST(QtMenu, ShowsItemsExactlyAsSet) {
         {"Piano & Órgano", true, {}, "Piano && Órgano", "Piano & Órgano"},
         {"Puerto\t1\nsalida", false, {}, "Puerto 1 salida", "Puerto\t1\nsalida"},
         {"<b>MIDI</b>", true, true, "<b>MIDI</b>", "<p>&lt;b&gt;MIDI&lt;/b&gt;</p>"},
-        {"“CΔ7” C4 E G B .", true, false, "“CΔ7” C4 E G B .", "“CΔ7” C4 E G B ."},
+        {"“CΔ7” C4 .", true, false, "“CΔ7” C4 .", "“CΔ7” C4 ."},
     };
     const auto menu = QtMenu::create();
     for (const auto& row : rows) {
@@ -63,44 +63,34 @@ TEST(QtMenu, ShowsItemsExactlyAsSet) {
 }
 
 // A tray host over D-Bus may ask for a disabled item all the same; Qt flips a checkable action's
-// mark when it is chosen, yet the mark shows only what the application set.
+// mark when it is chosen, yet the mark shows only what the application set; an action may rebuild
+// the menu it was chosen from, releasing its own item.
 TEST(QtMenuItem, ChoosingCallsAnEnabledItemsActionAndKeepsTheApplicationsMark) {
-    const auto item = QtMenuItem::create("Incluir título", false);
-    item->setState(true);
-    std::vector<const MenuItem*> calls;
-    item->setAction([&](MenuItem& chosen) { calls.push_back(&chosen); });
-    item->setEnabled(false);
-    item->action()->trigger();
-    item->setEnabled(true);
-    item->action()->trigger();
-    EXPECT_EQ(calls, std::vector<const MenuItem*>{item.get()});
-    EXPECT_TRUE(item->action()->isChecked());
-
-    item->setAction([](MenuItem& chosen) { chosen.setState(false); });
-    item->action()->trigger();
-    EXPECT_FALSE(item->action()->isChecked());
-    item->setAction(nullptr);
-    item->action()->trigger();
-    EXPECT_FALSE(item->state());
-}
-
-TEST(QtMenuItem, ActionMayRebuildTheMenuItWasChosenFrom) {
     const auto menu = QtMenu::create();
+    std::vector<std::string> calls;
     {
-        const auto item = QtMenuItem::create("Pausar captura", false);
-        item->setAction([weakMenu = std::weak_ptr<QtMenu>(menu)](MenuItem& chosen) {
-            const auto rebuilt = weakMenu.lock();
-            rebuilt->removeAllItems();
-            rebuilt->addItem(QtMenuItem::create("Reanudar captura", false));
+        const auto item = QtMenuItem::create("Incluir título", false);
+        item->setState(true);
+        item->setEnabled(false);
+        item->setAction([&](MenuItem& chosen) { calls.push_back(chosen.title()); });
+        item->action()->trigger();
+        item->setEnabled(true);
+        item->action()->trigger();
+        EXPECT_TRUE(item->action()->isChecked());
+        item->setAction(nullptr);
+        item->action()->trigger();
+        item->setAction([&](MenuItem& chosen) {
+            menu->removeAllItems();
+            menu->addItem(QtMenuItem::create("Reanudar captura", false));
             // The item, its action and this very function are now held by nothing but the call.
             chosen.setAction(nullptr);
-            EXPECT_EQ(chosen.title(), "Pausar captura");
+            calls.push_back(chosen.title());
         });
         menu->addItem(item);
     }
     menu->qmenu()->actions().front()->trigger();
     testing::deleteLaterObjects();
-    ASSERT_EQ(menu->qmenu()->actions().size(), 1);
+    EXPECT_EQ(calls, (std::vector<std::string>{"Incluir título", "Incluir título"}));
     EXPECT_EQ(menu->qmenu()->actions().front()->text(), QStringLiteral("Reanudar captura"));
 }
 
