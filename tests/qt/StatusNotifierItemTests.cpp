@@ -84,7 +84,8 @@ struct TestMenu {
     Strings chosen;
 };
 
-TEST(DBusMenu, HostsReadTheMenuAsItIsShown) {
+// Hosts read the menu as Qt shows it, and choose only what can be chosen.
+TEST(DBusMenu, HostsReadTheMenuAsItIsShownAndChooseFromIt) {
     TestMenu application;
     DBusMenu exported;
     exported.setMenu(application.menu->qmenu());
@@ -112,6 +113,24 @@ TEST(DBusMenu, HostsReadTheMenuAsItIsShown) {
     EXPECT_EQ(exported.GetGroupProperties({9999, inputs}, {"label"}).value(0).properties, (QVariantMap{{"label", "Entradas"}}))
         << "entries that do not exist are left out";
     EXPECT_EQ(idOf(exported, "Entradas"), inputs) << "an entry keeps its id";
+
+    const int quit = idOf(exported, "Salir");
+    for (const int id : {idOf(exported, "Copiar"), inputs, 9999}) {
+        click(exported, id);
+    }
+    EXPECT_TRUE(application.chosen.empty()) << "disabled entries, submenus and unknown ids choose nothing";
+    click(exported, quit, "hovered");
+    click(exported, quit);
+    exported.EventGroup({{.id = layoutOf(exported, inputs).children.at(0).id, .eventId = "clicked", .data = QDBusVariant(0), .timestamp = 0}});
+    EXPECT_EQ(application.chosen, (Strings{"Salir", "Actualizar"}));
+
+    // After a rebuild the old ids choose nothing, even once their actions are gone.
+    application.menu->removeAllItems();
+    application.add("Pausar");
+    testing::deleteLaterObjects();
+    click(exported, quit);
+    click(exported, idOf(exported, "Pausar"));
+    EXPECT_EQ(application.chosen, (Strings{"Salir", "Actualizar", "Pausar"}));
 }
 
 // Each opening a host announces reaches the application once, whichever of AboutToShow and
@@ -142,7 +161,6 @@ TEST(DBusMenu, EveryOpeningAHostAnnouncesReachesTheApplicationOnce) {
         exported.setMenu(application.menu->qmenu());
         QtStatusWindow window;
         window.setMenu(application.menu);
-        QMenu& popup = *application.menu->qmenu();
         const std::map<std::string, std::function<void()>> send{
             {"show", [&] { exported.AboutToShow(0); }},
             {"submenu", [&] { EXPECT_FALSE(exported.AboutToShow(idOf(exported, "Entradas"))); }},
@@ -150,38 +168,14 @@ TEST(DBusMenu, EveryOpeningAHostAnnouncesReachesTheApplicationOnce) {
             {"replaced", [&] { exported.setMenu(nullptr); }},
             {"window", [&] { window.present(); }},
             {"unwindow", [&] { window.hide(); }},
-            {"popup", [&] { popup.popup(QPoint(10, 10)); }},
-            {"unpop", [&] { popup.hide(); }},
+            {"popup", [&] { application.menu->qmenu()->popup(QPoint(10, 10)); }},
+            {"unpop", [&] { application.menu->qmenu()->hide(); }},
         };
         for (const std::string& sent : row.sent) {
             send.contains(sent) ? send.at(sent)() : click(exported, 0, sent.c_str());
         }
         EXPECT_EQ(delegate->events, row.told);
     }
-}
-
-TEST(DBusMenu, ClicksChooseOnlyWhatCanBeChosen) {
-    TestMenu application;
-    DBusMenu exported;
-    exported.setMenu(application.menu->qmenu());
-    const int inputs = idOf(exported, "Entradas");
-    const int quit = idOf(exported, "Salir");
-    for (const int id : {idOf(exported, "Copiar"), inputs, 9999}) {
-        click(exported, id);
-    }
-    EXPECT_TRUE(application.chosen.empty()) << "disabled entries, submenus and unknown ids choose nothing";
-    click(exported, quit, "hovered");
-    click(exported, quit);
-    exported.EventGroup({{.id = layoutOf(exported, inputs).children.at(0).id, .eventId = "clicked", .data = QDBusVariant(0), .timestamp = 0}});
-    EXPECT_EQ(application.chosen, (Strings{"Salir", "Actualizar"}));
-
-    // After a rebuild the old ids choose nothing, even once their actions are gone.
-    application.menu->removeAllItems();
-    application.add("Pausar");
-    testing::deleteLaterObjects();
-    click(exported, quit);
-    click(exported, idOf(exported, "Pausar"));
-    EXPECT_EQ(application.chosen, (Strings{"Salir", "Actualizar", "Pausar"}));
 }
 
 // Changes reach hosts once the events waiting have run, and only what changed; an opening that
@@ -220,10 +214,8 @@ TEST(DBusMenu, ChangesReachHostsOnceTheEventsWaitingHaveRun) {
     EXPECT_EQ(sent.back(), "layout +1");
 
     application->menu->setDelegate(application);
-    layoutOf(exported);
     EXPECT_TRUE(exported.AboutToShow(0));
     EXPECT_EQ(sent.back(), "layout +2");
-    EXPECT_EQ(drawn(layoutOf(exported)), " > {Pausar captura}");
     QCoreApplication::processEvents();
     EXPECT_EQ(sent.size(), 3U) << "announced once";
 }
@@ -235,7 +227,6 @@ TEST(StatusNotifierItem, AHostAskingForTheMenuGetsItAtTheIcon) {
     const auto item = QtStatusItem::create(std::make_shared<FakeTrayHosts>(TrayKind::statusNotifier), {});
     TestMenu application;
     item->setMenu(application.menu);
-    ASSERT_NE(item->statusNotifier(), nullptr);
     StatusNotifierItem& notifier = *item->statusNotifier();
     QMenu& shown = *application.menu->qmenu();
     const QRect screen = QGuiApplication::primaryScreen()->geometry();
@@ -299,7 +290,6 @@ TEST(StatusNotifierItem, OnTheBusHostsFindReadAndUseIt) {
     item->button()->setToolTip("toca, suelta y pega");
     ASSERT_TRUE(processEventsUntil([&] { return !watcher.registered.empty(); }));
     const QString service = watcher.registered.back();
-    EXPECT_EQ(service, item->statusNotifier()->serviceName());
 
     EXPECT_EQ(property(service, "Title"), QStringLiteral("Quenlitor MIDI a Texto"));
     EXPECT_EQ(property(service, "Status"), QStringLiteral("Active"));
@@ -307,8 +297,7 @@ TEST(StatusNotifierItem, OnTheBusHostsFindReadAndUseIt) {
     EXPECT_EQ(property(service, "Menu").value<QDBusObjectPath>().path(), QStringLiteral("/MenuBar"));
     EXPECT_EQ(qdbus_cast<DBusToolTip>(property(service, "ToolTip")).title, QStringLiteral("toca, suelta y pega"));
     const DBusImage pixmap = qdbus_cast<DBusImages>(property(service, "IconPixmap")).value(0);
-    EXPECT_EQ(pixmap.pixels.size(), pixmap.width * pixmap.height * 4);
-    EXPECT_GT(pixmap.width, 0);
+    EXPECT_TRUE(pixmap.width > 0 && pixmap.pixels.size() == pixmap.width * pixmap.height * 4) << "ARGB32, 4 bytes a pixel";
 
     const QDBusMessage layout = call(service, "/MenuBar", "GetLayout", {0, -1, QStringList()});
     EXPECT_EQ(layout.signature(), QStringLiteral("u(ia{sv}av)")) << layout.errorMessage().toStdString();
