@@ -28,9 +28,7 @@ public:
 
     bool start() {
         QDBusConnection bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, m_connectionName);
-        const auto exported = QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals |
-                              QDBusConnection::ExportAllProperties;
-        return bus.registerObject("/StatusNotifierWatcher", this, exported) &&
+        return bus.registerObject("/StatusNotifierWatcher", this, QDBusConnection::ExportAllContents) &&
                bus.registerService("org.kde.StatusNotifierWatcher");
     }
     void stop() { QDBusConnection::disconnectFromBus(m_connectionName); }
@@ -38,40 +36,23 @@ public:
     bool isStatusNotifierHostRegistered() const { return true; }
     // A host leaves the bus, as KDE's watcher tells.
     void hostLeaves() { Q_EMIT StatusNotifierHostUnregistered(); }
-    // A host that reads the item `service` again whenever it says something changed, as hosts do
-    // on each of these signals; none when empty.
+    // A host that reads the item `service` again on each signal saying something changed, as
+    // hosts do; none when empty.
     void readOnRequest(const QString& service) {
         QDBusConnection bus(m_connectionName);
-        const auto follow = [&](bool on) {
-            const QString path = QStringLiteral("/StatusNotifierItem");
-            const QString interface = QStringLiteral("org.kde.StatusNotifierItem");
-            for (const char* signal : {"NewTitle", "NewIcon", "NewToolTip"}) {
-                on ? bus.connect(m_item, path, interface, QLatin1String(signal), this, SLOT(readItem()))
-                   : bus.disconnect(m_item, path, interface, QLatin1String(signal), this, SLOT(readItem()));
+        for (const char* signal : {"NewTitle", "NewIcon", "NewToolTip"}) {
+            bus.disconnect(m_item, "/StatusNotifierItem", "org.kde.StatusNotifierItem", signal, this, SLOT(readItem()));
+            if (!service.isEmpty()) {
+                bus.connect(service, "/StatusNotifierItem", "org.kde.StatusNotifierItem", signal, this, SLOT(readItem()));
             }
-        };
-        if (!m_item.isEmpty()) {
-            follow(false);
         }
         m_item = service;
-        if (!m_item.isEmpty()) {
-            follow(true);
-        }
     }
 
     std::vector<QString> registered;
 
 Q_SIGNALS:
     void StatusNotifierHostUnregistered();
-
-private Q_SLOTS:
-    void readItem() {
-        QDBusConnection(m_connectionName)
-            .asyncCall(QDBusMessage::createMethodCall(m_item, QStringLiteral("/StatusNotifierItem"),
-                                                      QStringLiteral("org.freedesktop.DBus.Properties"),
-                                                      QStringLiteral("GetAll"))
-                       << QStringLiteral("org.kde.StatusNotifierItem"));
-    }
 
 public Q_SLOTS:
     void RegisterStatusNotifierItem(const QString& service) {
@@ -81,6 +62,14 @@ public Q_SLOTS:
         } else if (m_answer == Answer::never) {
             setDelayedReply(true);
         }
+    }
+
+private Q_SLOTS:
+    void readItem() {
+        QDBusConnection(m_connectionName)
+            .asyncCall(QDBusMessage::createMethodCall(m_item, "/StatusNotifierItem", "org.freedesktop.DBus.Properties",
+                                                      "GetAll")
+                       << QStringLiteral("org.kde.StatusNotifierItem"));
     }
 
 private:
