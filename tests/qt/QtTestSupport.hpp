@@ -16,20 +16,17 @@
 
 namespace quenlitor::testing {
 
-// Whether the test process has its session bus (a dbus-daemon of its own, see QtTestMain.cpp).
+// Whether the test process has its own session bus (see QtTestMain.cpp).
 inline bool sessionBusRuns = false;
 
 // Runs the GUI thread's events until `done()` holds or `timeout` passes; true when it held.
 template <typename Predicate>
 bool processEventsUntil(Predicate done, std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
     const QDeadlineTimer deadline(timeout);
-    while (!done()) {
-        if (deadline.hasExpired()) {
-            return false;
-        }
+    while (!done() && !deadline.hasExpired()) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     }
-    return true;
+    return done();
 }
 
 // A tray that the test switches on and off, and from one kind to the other.
@@ -41,16 +38,9 @@ public:
     TrayKind kind() const override { return m_kind; }
     void set(TrayKind kind) {
         m_kind = kind;
-        if (onChange) {
-            onChange();
-        }
+        onChange ? onChange() : void();
     }
-
-    void hostLeft() {
-        if (onHostLeft) {
-            onHostLeft();
-        }
-    }
+    void hostLeft() { onHostLeft ? onHostLeft() : void(); }
 
 private:
     TrayKind m_kind;

@@ -8,25 +8,19 @@
 
 #include <gtest/gtest.h>
 
-#include <string>
-#include <vector>
-
 namespace quenlitor::platform::qt {
-namespace {
 
 TEST(QtWaylandClipboard, CopyThatLandsLateIsToldThroughTheEventLoop) {
     wayland::FakeCompositor compositor;
     const auto selection = wayland::DataControlClipboard::connect(compositor.display().c_str());
     ASSERT_NE(selection, nullptr);
     QtWaylandClipboard clipboard(selection);
-    std::vector<std::string> late;
-    clipboard.onLateWrite = [&late](std::string_view text) { late.emplace_back(text); };
-
+    std::string late;
+    clipboard.onLateWrite = [&late](std::string_view text) { late += text; };
     compositor.inject(wayland::FakeCompositor::Fault::stallNextSelection);
     EXPECT_FALSE(clipboard.setString("\"D4\" D4 ."));
     EXPECT_TRUE(testing::processEventsUntil([&] { return !late.empty(); }));
-    EXPECT_EQ(late, std::vector<std::string>{"\"D4\" D4 ."});
+    EXPECT_EQ(late, "\"D4\" D4 .");
 }
 
-} // namespace
 } // namespace quenlitor::platform::qt
