@@ -1,6 +1,5 @@
-// Writes one text to the desktop's clipboard as the application does, then serves it for SECONDS
-// (10 by default): for the desktop checks, where the whole application under emulation is too slow.
-// Usage: quenlitor-clipboard-write TEXT [SECONDS]; prints "copied" (status 0) or "refused" (1).
+// For the desktop checks: writes TEXT to the clipboard as the application does, serves it for
+// SECONDS (10), and prints "copied" (status 0) or "refused" (1).
 #include "platform/qt/QtDesktop.hpp"
 
 #include <QCoreApplication>

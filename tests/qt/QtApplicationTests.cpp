@@ -9,14 +9,10 @@
 #include <gtest/gtest.h>
 
 #include <QClipboard>
-#include <QGuiApplication>
 #include <QThread>
-#include <QTimer>
 
 #include <csignal>
-#include <numeric>
 #include <thread>
-#include <vector>
 
 namespace quenlitor::platform::qt {
 namespace {
@@ -29,9 +25,8 @@ int strongestAlpha(const QIcon& icon) {
     return *std::max_element(alpha.constBits(), alpha.constBits() + alpha.sizeInBytes());
 }
 
-// In an XEmbed tray: the tool tip alone, never the title; the piano keys from the start, dimmed but
-// not gone when disabled (scripts/tray-smoke-test.sh measures them on real trays); the menu named
-// as the item is, opened by a left click too and closed by a second one.
+// In an XEmbed tray: the tool tip alone, never the title; the piano keys, dimmed but legible when
+// disabled (scripts/tray-smoke-test.sh measures them on real trays); the menu named as the item.
 TEST(QtStatusItem, MenuOpensFromTheTrayWithTheLabelAsItsName) {
     const auto item = QtStatusItem::create(std::make_shared<testing::FakeTrayHosts>(TrayKind::xembed), {});
     ASSERT_NE(item->tray(), nullptr);
@@ -43,15 +38,9 @@ TEST(QtStatusItem, MenuOpensFromTheTrayWithTheLabelAsItsName) {
     const int normal = strongestAlpha(tray.icon());
     button.setAppearsDisabled(true);
     const int dimmed = strongestAlpha(tray.icon());
-    EXPECT_GT(normal, 200);
-    EXPECT_LT(dimmed, normal / 2);
-    EXPECT_GT(dimmed, 0);
+    EXPECT_TRUE(normal > 200 && dimmed > 0 && dimmed < normal / 2) << normal << " dimmed to " << dimmed;
     button.setAppearsDisabled(false);
     EXPECT_EQ(strongestAlpha(tray.icon()), normal);
-    EXPECT_FALSE(button.setSymbolImage("music.note", "Teclas"));
-    ASSERT_TRUE(button.setSymbolImage("pianokeys", "Teclas"));
-    EXPECT_EQ(button.accessibleName(), QStringLiteral("Teclas")) << "the description stands in for a label";
-
     button.setAccessibilityLabel("Quenlitor MIDI a Texto");
     const auto menu = QtMenu::create();
     menu->addItem(QtMenuItem::create("Salir", false));
@@ -60,14 +49,10 @@ TEST(QtStatusItem, MenuOpensFromTheTrayWithTheLabelAsItsName) {
     EXPECT_EQ(menu->qmenu()->accessibleName(), QStringLiteral("Quenlitor MIDI a Texto"));
     EXPECT_EQ(QGuiApplication::applicationDisplayName(), QStringLiteral("Quenlitor MIDI a Texto"));
     EXPECT_EQ(QCoreApplication::applicationName(), QStringLiteral("Quenlitor MIDI a Texto")) << "hosts' title for the item";
-    for (const bool opens : {true, false}) {
+    for (const bool opens : {true, false}) { // a left click as well, a second one closing it
         emit tray.activated(QSystemTrayIcon::Trigger);
         EXPECT_EQ(menu->qmenu()->isVisible(), opens);
     }
-    item->setMenu(nullptr);
-    EXPECT_EQ(tray.contextMenu(), nullptr);
-    emit tray.activated(QSystemTrayIcon::Trigger);
-    EXPECT_FALSE(menu->qmenu()->isVisible());
 }
 
 // The clipboard Ctrl+V pastes from, in UTF-8; a clear asked for before the write never lands after it.
@@ -85,20 +70,14 @@ TEST(QtClipboard, WritesTheTextPastedWithCtrlVAndClearEmptiesIt) {
 // Never inside post, whoever posts; in posting order, on the GUI thread.
 TEST(QtMainQueue, TasksRunLaterOnTheGuiThreadInPostingOrder) {
     QtMainQueue queue;
-    std::vector<int> ran;
-    QThread* const gui = QThread::currentThread();
-    const auto task = [&](int index) { return [&, index] { ran.push_back(QThread::currentThread() == gui ? index : -1); }; };
-    queue.post(task(0));
-    std::thread([&] {
-        for (int index = 1; index <= 1000; ++index) {
-            queue.post(task(index));
-        }
-    }).join();
-    EXPECT_TRUE(ran.empty());
-    ASSERT_TRUE(processEventsUntil([&] { return ran.size() == 1001; }));
-    std::vector<int> expected(1001);
-    std::iota(expected.begin(), expected.end(), 0);
-    EXPECT_EQ(ran, expected);
+    std::string ran;
+    const auto task = [&](char name) { return [&, name] { ran += QThread::currentThread() == qApp->thread() ? name : '!'; }; };
+    queue.post(task('a'));
+    std::thread([&] { queue.post(task('b')); }).join();
+    queue.post(task('c'));
+    EXPECT_EQ(ran, "");
+    EXPECT_TRUE(processEventsUntil([&] { return ran.size() == 3; }));
+    EXPECT_EQ(ran, "abc");
 }
 
 struct Delegate final : ApplicationDelegate {
@@ -108,21 +87,23 @@ struct Delegate final : ApplicationDelegate {
     void applicationWillTerminate() override { told.push_back("terminate"); }
 };
 
-// Asked to quit twice while launching, before running at all (with events processed meanwhile,
-// which must not lose the quit), or by a signal, run returns 0 once the delegate is told. A
-// signal's handler goes with it: a second one ends a quit that hangs. A signal ignored from the
-// start (nohup, a background job) stays ignored; the others are restored when the application goes.
+// Asked to quit twice while launching, before running (events processed meanwhile must not lose
+// the quit), or by a signal, run returns 0 once the delegate is told. A signal's handler goes with
+// it: a second one ends a quit that hangs. One ignored from the start (nohup) stays ignored.
 TEST(QtApplication, RunReturnsOnceTheDelegateIsToldHoweverAskedToQuit) {
     const auto handler = [](int signal) {
         struct sigaction now {};
         ::sigaction(signal, nullptr, &now);
         return now.sa_handler;
     };
-    for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
-        std::signal(signal, SIG_DFL); // a background job starts with SIGINT ignored, nohup with SIGHUP
-    }
-    for (const auto& [signal, beforeRun] : {std::pair{0, false}, {0, true}, {SIGTERM, false}, {SIGINT, false}, {SIGHUP, false}}) {
-        SCOPED_TRACE(::testing::Message() << "signal " << signal << (beforeRun ? ", before run" : ""));
+    const struct { int signal; bool beforeRun, intIgnored; } rows[] = {
+        {0, false, false}, {0, true, false}, {SIGTERM, false, false}, {SIGINT, false, false}, {SIGHUP, false, false}, {0, false, true},
+    };
+    for (const auto& [signal, beforeRun, intIgnored] : rows) {
+        SCOPED_TRACE(::testing::Message() << "signal " << signal << (beforeRun ? ", before run" : "") << (intIgnored ? ", SIGINT ignored" : ""));
+        for (const int quit : {SIGTERM, SIGINT, SIGHUP}) { // a background job starts with SIGINT ignored, nohup with SIGHUP
+            std::signal(quit, quit == SIGINT && intIgnored ? SIG_IGN : SIG_DFL);
+        }
         int argc = 0;
         QtApplication application(argc, nullptr);
         const auto delegate = std::make_shared<Delegate>();
@@ -141,28 +122,19 @@ TEST(QtApplication, RunReturnsOnceTheDelegateIsToldHoweverAskedToQuit) {
         EXPECT_EQ(application.run(), 0);
         EXPECT_EQ(delegate->told, (beforeRun ? std::vector<std::string>{"terminate"} : std::vector<std::string>{"launch", "terminate"}));
         EXPECT_TRUE(signal == 0 || handler(signal) == SIG_DFL);
+        EXPECT_EQ(handler(SIGINT) == SIG_IGN, intIgnored);
     }
-    EXPECT_FALSE(QGuiApplication::quitOnLastWindowClosed());
-    std::signal(SIGINT, SIG_IGN);
-    {
-        int argc = 0;
-        const QtApplication application(argc, nullptr);
-        EXPECT_EQ(handler(SIGINT), SIG_IGN);
-        EXPECT_NE(handler(SIGTERM), SIG_DFL);
-    }
-    EXPECT_EQ(handler(SIGTERM), SIG_DFL);
+    EXPECT_EQ(handler(SIGTERM), SIG_DFL) << "restored when the application goes";
     std::signal(SIGINT, SIG_DFL);
+    EXPECT_FALSE(QGuiApplication::quitOnLastWindowClosed());
 }
 
 TEST(QtApplication, X11IsPreferredOnWaylandUnlessThePlatformIsChosen) {
     using Env = std::optional<std::string>;
-    const struct {
-        Env platform, waylandDisplay, sessionType, display, chosen;
-    } rows[] = {
+    const struct { Env platform, waylandDisplay, sessionType, display, chosen; } rows[] = {
         {{}, "wayland-0", "wayland", ":0", "xcb"},
-        {{}, {}, "wayland", ":1", "xcb"},
+        {"", {}, "wayland", ":1", "xcb"}, // an empty choice is none; Wayland known by the session alone
         {"wayland", "wayland-0", "wayland", ":0", "wayland"},
-        {"", "wayland-0", "wayland", ":0", "xcb"},
         {{}, "wayland-0", "wayland", {}, {}},
         {{}, {}, "x11", ":0", {}},
     };

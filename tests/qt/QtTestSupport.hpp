@@ -16,7 +16,7 @@
 
 namespace quenlitor::testing {
 
-// Whether the test process has its own session bus (see QtTestMain.cpp).
+// Whether the process has a session bus of its own (QtTestMain.cpp).
 inline bool sessionBusRuns = false;
 
 // Runs the GUI thread's events until `done()` holds or `timeout` passes; true when it held.
@@ -36,24 +36,19 @@ public:
 
     explicit FakeTrayHosts(TrayKind kind = TrayKind::none) : m_kind(kind) {}
     TrayKind kind() const override { return m_kind; }
-    void set(TrayKind kind) {
-        m_kind = kind;
-        onChange ? onChange() : void();
-    }
+    void set(TrayKind kind) { m_kind = kind, onChange ? onChange() : void(); }
     void hostLeft() { onHostLeft ? onHostLeft() : void(); }
 
 private:
     TrayKind m_kind;
 };
 
-// Records what a menu's delegate is told: "open" and "close".
 struct RecordingMenuDelegate final : platform::MenuDelegate {
     std::vector<std::string> events;
     void menuWillOpen(platform::Menu&) override { events.push_back("open"); }
     void menuDidClose(platform::Menu&) override { events.push_back("close"); }
 };
 
-// Deletes what Qt was told to delete later, as the event loop would.
 inline void deleteLaterObjects() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
 
 } // namespace quenlitor::testing

@@ -1,5 +1,4 @@
-// The Wayland clipboard as the application has it: the binding dispatched by Qt's event loop alone,
-// against a compositor that answers a copy 3 s late.
+// The Wayland binding dispatched by Qt's event loop alone, against a compositor 3 s late with a copy.
 #include "platform/qt/QtWaylandClipboard.hpp"
 
 #include "QtTestSupport.hpp"

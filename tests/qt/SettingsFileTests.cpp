@@ -6,15 +6,12 @@
 
 #include <nlohmann/json.hpp>
 
-#include <cstdint>
 #include <set>
 
 namespace quenlitor::platform::qt {
 namespace {
 
-using quenlitor::testing::readWhole;
-using quenlitor::testing::ScopedEnvironment;
-using quenlitor::testing::TemporaryDirectory;
+using namespace quenlitor::testing;
 using nlohmann::json;
 
 std::size_t filesIn(const std::filesystem::path& folder) {
@@ -28,14 +25,10 @@ TEST(JsonSettingsStore, ValuesSurviveARestart) {
     const std::string others = R"("t": true, "neg": -7, "max": 9223372036854775807, "min": -9223372036854775808,
         "huge": 18446744073709551615, "f": 5.0, "s": "Teclado", "a": [5, "x", [true]], "null": null, "o": {"a": 1})";
     const auto path = folder.write("quenlitor-midi-texto/ajustes.json", "{" + others + "}");
-    {
-        JsonSettingsStore store(path);
-        EXPECT_EQ(store.objectForKey("includeTitle"), std::nullopt);
-        store.setBool("includeTitle", false);
-        store.setObject("disabledSources", SettingsArray{std::int64_t{5}, std::int64_t{-7}});
-        EXPECT_EQ(store.lastWriteError(), std::nullopt);
-        EXPECT_EQ(store.backupPath(), std::nullopt);
-    }
+    JsonSettingsStore written(path);
+    written.setBool("includeTitle", false);
+    written.setObject("disabledSources", SettingsArray{std::int64_t{5}, std::int64_t{-7}});
+    EXPECT_EQ(written.backupPath(), std::nullopt);
     const JsonSettingsStore store(path);
     EXPECT_EQ(json::parse(readWhole(path)), json::parse("{" + others + R"(, "includeTitle": false, "disabledSources": [5, -7]})"));
     EXPECT_EQ(filesIn(path.parent_path()), 1) << "no temporary file is left behind";
