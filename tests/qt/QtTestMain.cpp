@@ -16,16 +16,12 @@ int main(int argc, char** argv) {
     ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
     // Before Qt may reach the bus, so that no test shows an item in the tray of the desktop it runs
     // on; without dbus-daemon, an address nobody listens at, and the tests that need a bus skip.
-    std::string address = "unix:path=/nonexistent/quenlitor-tests-bus";
+    char address[512] = "unix:path=/nonexistent/quenlitor-tests-bus";
     if (FILE* daemon = ::popen("dbus-daemon --session --fork --nopidfile --print-address=1 --print-pid=1 2>/dev/null", "r")) {
-        char line[512];
-        if (std::fgets(line, sizeof line, daemon) != nullptr && std::string(line).starts_with("unix:")) {
-            address = std::string(line, std::string(line).find_first_of("\r\n"));
-            busPid = std::fgets(line, sizeof line, daemon) != nullptr ? std::atoi(line) : 0;
-        }
+        busPid = std::fscanf(daemon, "%511s %d", address, &busPid) == 2 ? busPid : 0;
         ::pclose(daemon);
     }
-    ::setenv("DBUS_SESSION_BUS_ADDRESS", address.c_str(), 1);
+    ::setenv("DBUS_SESSION_BUS_ADDRESS", address, 1);
     quenlitor::testing::sessionBusRuns = busPid > 0;
     if (busPid > 0) {
         std::atexit([] { ::kill(busPid, SIGTERM); }); // after the application has left the bus

@@ -29,7 +29,6 @@ bool processEventsUntil(Predicate done, std::chrono::milliseconds timeout = std:
     return done();
 }
 
-// A tray that the test switches on and off, and from one kind to the other.
 class FakeTrayHosts final : public platform::qt::TrayHosts {
 public:
     using TrayKind = platform::qt::TrayKind;
@@ -53,5 +52,4 @@ inline void deleteLaterObjects() { QCoreApplication::sendPostedEvents(nullptr, Q
 
 } // namespace quenlitor::testing
 
-// Readable QString values in failure messages.
 inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }

@@ -18,8 +18,7 @@ std::size_t filesIn(const std::filesystem::path& folder) {
     return static_cast<std::size_t>(std::distance(std::filesystem::directory_iterator(folder), {}));
 }
 
-// Values come back with their types after a restart; keys of others, of kinds the application
-// never writes, are written back as they were.
+// Values come back with their types; keys of others, of kinds we never write, stay as they were.
 TEST(JsonSettingsStore, ValuesSurviveARestart) {
     const TemporaryDirectory folder;
     const std::string others = R"("t": true, "neg": -7, "max": 9223372036854775807, "min": -9223372036854775808,
@@ -44,8 +43,7 @@ TEST(JsonSettingsStore, ValuesSurviveARestart) {
     }
 }
 
-// A file that is no settings of ours reads as no settings, and is kept aside, once, at the first
-// write; several such files in one second each keep their own backup.
+// No settings of ours: read as none, kept aside once at the first write, each backup its own.
 TEST(JsonSettingsStore, MalformedFileIsKeptAsideBeforeTheFirstWrite) {
     const std::string rows[] = {"{\"includeTitle\": fals", "[false]", "", "\"includeTitle\"", "{\"a\": \"\xff\"}",
                                 "{\"includeTitle\": false, \"x\": 1E400}",
