@@ -17,7 +17,6 @@
 namespace quenlitor::platform::qt {
 namespace {
 
-// The opacity of the icon's most opaque pixel, at a size trays use.
 int strongestAlpha(const QIcon& icon) {
     const QImage alpha = icon.pixmap(24, 24).toImage().convertToFormat(QImage::Format_Alpha8);
     return *std::max_element(alpha.constBits(), alpha.constBits() + alpha.sizeInBytes());

@@ -14,10 +14,11 @@ static int busPid = 0;
 
 int main(int argc, char** argv) {
     ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    // Before Qt may reach the bus, so that no test shows an item in the tray of the desktop it runs
-    // on; without dbus-daemon, an address nobody listens at, and the tests that need a bus skip.
+    // Before Qt may reach the bus, so that no test shows an item in the desktop's tray; without one, an
+    // address nobody listens at. The daemon outlives a test a signal kills: it keeps no inherited file.
     char address[512] = "unix:path=/nonexistent/quenlitor-tests-bus";
-    if (FILE* daemon = ::popen("dbus-daemon --session --fork --nopidfile --print-address=1 --print-pid=1 2>/dev/null", "r")) {
+    if (FILE* daemon = ::popen("exec 3>&- 4>&- 5>&- 6>&- 7>&- 8>&- 9>&-; dbus-daemon --session --fork --nopidfile "
+                               "--print-address=1 --print-pid=1 2>/dev/null", "r")) {
         busPid = std::fscanf(daemon, "%511s %d", address, &busPid) == 2 ? busPid : 0;
         ::pclose(daemon);
     }
