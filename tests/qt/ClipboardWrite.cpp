@@ -1,9 +1,5 @@
-// Writes one text to the desktop's clipboard exactly as the application does: the clipboard of
-// the Qt binding's desktop (data-control on a Wayland compositor that offers it, else the X11
-// CLIPBOARD through Qt), then keeps serving it. For the desktop checks, on desktops too slow to run
-// the whole application under emulation.
-// Usage: quenlitor-clipboard-write TEXT [SECONDS]   (default 10)
-// Prints "copied" or "refused"; exit status 0 when copied, 1 when refused, 2 on bad arguments.
+// For the desktop checks: writes TEXT to the clipboard as the application does, serves it for
+// SECONDS (10), and prints "copied" (status 0) or "refused" (1).
 #include "platform/qt/QtDesktop.hpp"
 
 #include <QCoreApplication>
@@ -17,11 +13,10 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: quenlitor-clipboard-write TEXT [SECONDS]\n");
         return 2;
     }
-    const char* text = argv[1];
     const int seconds = argc == 3 ? std::atoi(argv[2]) : 10;
     auto desktop = quenlitor::platform::qt::makeQtDesktop(argc, argv);
     desktop.clipboard->clearContents();
-    const bool copied = desktop.clipboard->setString(text);
+    const bool copied = desktop.clipboard->setString(argv[1]);
     std::printf("%s\n", copied ? "copied" : "refused");
     std::fflush(stdout);
     QTimer::singleShot(seconds * 1000, QCoreApplication::instance(), [] { QCoreApplication::quit(); });

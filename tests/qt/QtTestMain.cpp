@@ -9,50 +9,24 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <string>
 
-namespace {
-
-// A dbus-daemon for this process alone, so that no test ever shows an item in the tray of the
-// desktop it runs on, and the tray item's tests talk to a real bus. Without dbus-daemon the bus
-// is an address nobody listens at, and the tests that need a bus skip.
-class PrivateSessionBus {
-public:
-    PrivateSessionBus() {
-        std::string address = "unix:path=/nonexistent/quenlitor-tests-bus";
-        if (FILE* daemon = ::popen("dbus-daemon --session --fork --nopidfile --print-address=1 --print-pid=1 "
-                                   "2>/dev/null",
-                                   "r")) {
-            char line[512];
-            if (std::fgets(line, sizeof line, daemon) != nullptr && std::string(line).starts_with("unix:")) {
-                address = std::string(line, std::string(line).find_first_of("\r\n"));
-                m_runs = true;
-            }
-            if (std::fgets(line, sizeof line, daemon) != nullptr) {
-                m_pid = std::atoi(line);
-            }
-            ::pclose(daemon);
-        }
-        ::setenv("DBUS_SESSION_BUS_ADDRESS", address.c_str(), 1);
-        quenlitor::testing::sessionBusRuns = m_runs && m_pid > 0;
-    }
-    ~PrivateSessionBus() {
-        if (m_pid > 0) {
-            ::kill(m_pid, SIGTERM);
-        }
-    }
-
-private:
-    bool m_runs = false;
-    int m_pid = 0;
-};
-
-} // namespace
+static int busPid = 0;
 
 int main(int argc, char** argv) {
     ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    // Before the application: Qt may reach the session bus as it starts.
-    const PrivateSessionBus bus;
+    // Before Qt may reach the bus, so that no test shows an item in the desktop's tray; without one, an
+    // address nobody listens at. The daemon outlives a test a signal kills: it keeps no inherited file.
+    char address[512] = "unix:path=/nonexistent/quenlitor-tests-bus";
+    if (FILE* daemon = ::popen("exec 3>&- 4>&- 5>&- 6>&- 7>&- 8>&- 9>&-; dbus-daemon --session --fork --nopidfile "
+                               "--print-address=1 --print-pid=1 2>/dev/null", "r")) {
+        busPid = std::fscanf(daemon, "%511s %d", address, &busPid) == 2 ? busPid : 0;
+        ::pclose(daemon);
+    }
+    ::setenv("DBUS_SESSION_BUS_ADDRESS", address, 1);
+    quenlitor::testing::sessionBusRuns = busPid > 0;
+    if (busPid > 0) {
+        std::atexit([] { ::kill(busPid, SIGTERM); }); // after the application has left the bus
+    }
     QApplication application(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

@@ -16,57 +16,40 @@
 
 namespace quenlitor::testing {
 
-// Whether the test process has its session bus (a dbus-daemon of its own, see QtTestMain.cpp).
+// Whether the process has a session bus of its own (QtTestMain.cpp).
 inline bool sessionBusRuns = false;
 
 // Runs the GUI thread's events until `done()` holds or `timeout` passes; true when it held.
 template <typename Predicate>
 bool processEventsUntil(Predicate done, std::chrono::milliseconds timeout = std::chrono::seconds(5)) {
     const QDeadlineTimer deadline(timeout);
-    while (!done()) {
-        if (deadline.hasExpired()) {
-            return false;
-        }
+    while (!done() && !deadline.hasExpired()) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     }
-    return true;
+    return done();
 }
 
-// A tray that the test switches on and off, and from one kind to the other.
 class FakeTrayHosts final : public platform::qt::TrayHosts {
 public:
     using TrayKind = platform::qt::TrayKind;
 
     explicit FakeTrayHosts(TrayKind kind = TrayKind::none) : m_kind(kind) {}
     TrayKind kind() const override { return m_kind; }
-    void set(TrayKind kind) {
-        m_kind = kind;
-        if (onChange) {
-            onChange();
-        }
-    }
-
-    void hostLeft() {
-        if (onHostLeft) {
-            onHostLeft();
-        }
-    }
+    void set(TrayKind kind) { m_kind = kind, onChange ? onChange() : void(); }
+    void hostLeft() { onHostLeft ? onHostLeft() : void(); }
 
 private:
     TrayKind m_kind;
 };
 
-// Records what a menu's delegate is told: "open" and "close".
 struct RecordingMenuDelegate final : platform::MenuDelegate {
     std::vector<std::string> events;
     void menuWillOpen(platform::Menu&) override { events.push_back("open"); }
     void menuDidClose(platform::Menu&) override { events.push_back("close"); }
 };
 
-// Deletes what Qt was told to delete later, as the event loop would.
 inline void deleteLaterObjects() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
 
 } // namespace quenlitor::testing
 
-// Readable QString values in failure messages.
 inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }

@@ -1,5 +1,4 @@
-// The Wayland clipboard as the application has it: the binding dispatched by Qt's event loop alone,
-// against a compositor that answers a copy 3 s late.
+// The Wayland binding dispatched by Qt's event loop alone, against a compositor 3 s late with a copy.
 #include "platform/qt/QtWaylandClipboard.hpp"
 
 #include "QtTestSupport.hpp"
@@ -8,25 +7,19 @@
 
 #include <gtest/gtest.h>
 
-#include <string>
-#include <vector>
-
 namespace quenlitor::platform::qt {
-namespace {
 
 TEST(QtWaylandClipboard, CopyThatLandsLateIsToldThroughTheEventLoop) {
     wayland::FakeCompositor compositor;
     const auto selection = wayland::DataControlClipboard::connect(compositor.display().c_str());
     ASSERT_NE(selection, nullptr);
     QtWaylandClipboard clipboard(selection);
-    std::vector<std::string> late;
-    clipboard.onLateWrite = [&late](std::string_view text) { late.emplace_back(text); };
-
+    std::string late;
+    clipboard.onLateWrite = [&late](std::string_view text) { late += text; };
     compositor.inject(wayland::FakeCompositor::Fault::stallNextSelection);
     EXPECT_FALSE(clipboard.setString("\"D4\" D4 ."));
     EXPECT_TRUE(testing::processEventsUntil([&] { return !late.empty(); }));
-    EXPECT_EQ(late, std::vector<std::string>{"\"D4\" D4 ."});
+    EXPECT_EQ(late, "\"D4\" D4 .");
 }
 
-} // namespace
 } // namespace quenlitor::platform::qt
