@@ -14,20 +14,12 @@ using Notes = std::vector<std::ptrdiff_t>;
 const auto on = MIDIMessage::noteOn;
 const auto off = MIDIMessage::noteOff;
 
-struct DecodeCase {
-    const char* what;
-    Bytes bytes;
-    Messages expected;
-};
-
 TEST(MIDIStreamDecoder, DecodesEachKindOfInput) {
-    const DecodeCase cases[] = {
+    const std::tuple<const char*, Bytes, Messages> cases[] = {
         {"note, running-status release, clock, all notes off, reset",
          {0x90, 0x3C, 0x64, 0x40, 0x00, 0xF8, 0xB0, 0x7B, 0x00, 0xFF},
          {on(60, 0), off(64, 0), MIDIMessage::allNotesOff(0), MIDIMessage::reset()}},
-        {"channels count from 0", {0x9F, 0x30, 0x7F}, {on(48, 15)}},
-        {"note off", {0x80, 0x3C, 0x40}, {off(60, 0)}},
-        {"velocity 0 is a note off", {0x90, 0x3C, 0x00}, {off(60, 0)}},
+        {"channels count from 0; note off", {0x9F, 0x30, 0x7F, 0x80, 0x3C, 0x40}, {on(48, 15), off(60, 0)}},
         {"real time inside a message", {0x90, 0x3C, 0xF8, 0xF9, 0xFA, 0xFB, 0xFC, 0xFD, 0xFE, 0x64}, {on(60, 0)}},
         {"status abandons a half message", {0x90, 0x3C, 0x80, 0x3E, 0x00}, {off(62, 0)}},
         {"sysex payload skipped, no status after F7", {0xF0, 0x43, 0x10, 0xF7, 0x3C, 0x64}, {}},
@@ -36,60 +28,52 @@ TEST(MIDIStreamDecoder, DecodesEachKindOfInput) {
         {"channel status ends sysex without F7", {0xF0, 0x01, 0x02, 0x90, 0x3C, 0x64}, {on(60, 0)}},
         {"real time inside sysex", {0xF0, 0x01, 0xF8, 0x02, 0xF7, 0x90, 0x3C, 0x64}, {on(60, 0)}},
         {"all sound off", {0xB1, 0x78, 0x7F}, {MIDIMessage::allNotesOff(1)}},
-        {"sustain pedal dropped", {0xB0, 0x40, 0x7F}, {}},
-        {"reset all controllers and mode messages dropped", {0xB0, 0x79, 0x00, 0x7C, 0x00, 0x7F, 0x00}, {}},
-        {"program change has one data byte", {0xC0, 0x05, 0x90, 0x3C, 0x64}, {on(60, 0)}},
-        {"running-status program changes", {0xC0, 0x05, 0x06}, {}},
+        {"sustain, reset all controllers, mode messages", {0xB0, 0x40, 0x7F, 0x79, 0x00, 0x7C, 0x00, 0x7F, 0x00}, {}},
+        {"program change has one data byte", {0xC0, 0x05, 0x06, 0x90, 0x3C, 0x64}, {on(60, 0)}},
         {"channel pressure then notes by running status", {0xD3, 0x10, 0x11, 0x93, 0x3C, 0x64}, {on(60, 3)}},
         {"pitch bend and poly pressure dropped", {0xE0, 0x00, 0x40, 0xA0, 0x3C, 0x10}, {}},
         {"stray data without status", {0x3C, 0x64}, {}},
         {"reset cancels a half message and running status", {0x90, 0x3C, 0xFF, 0x64}, {MIDIMessage::reset()}},
         {"undefined status bytes absorbed", {0xF4, 0x3C, 0xF5, 0x64, 0xF9, 0xFD}, {}},
-        {"empty input", {}, {}},
     };
-    for (const DecodeCase& c : cases) {
-        SCOPED_TRACE(c.what);
-        MIDIStreamDecoder decoder;
-        EXPECT_EQ(decoder.decode(c.bytes), c.expected);
+    for (const auto& [what, bytes, expected] : cases) {
+        SCOPED_TRACE(what);
+        EXPECT_EQ(MIDIStreamDecoder().decode(bytes), expected);
     }
 }
 
+// Data that reports nothing is dropped, never half-assembled into a message.
 TEST(MIDIStreamDecoder, ResetAndSystemBytesLeaveAFreshDecoder) {
-    for (const std::uint8_t back : Bytes{0xFF, 0xF1, 0xF6, 0xF7}) {
+    for (const Bytes& run : {Bytes{0xF0, 0x01, 0x92, 0x3C, 0xFF}, Bytes{0xF0, 0x01, 0x92, 0x3C, 0xF1},
+                             Bytes{0x92, 0x3C, 0xF6}, Bytes{0x92, 0x3C, 0xF7}, Bytes{0xF0, 0x01, 0x02, 0x03, 0xF7}}) {
         MIDIStreamDecoder d;
-        d.decode(Bytes{0xF0, 0x01});
-        d.decode(Bytes{0x92, 0x3C, back});
-        EXPECT_EQ(d, MIDIStreamDecoder{}) << "after byte " << int{back};
+        d.decode(run);
+        EXPECT_EQ(d, MIDIStreamDecoder{}) << testing::PrintToString(run);
     }
-    // Data that reports nothing is dropped, never half-assembled into a message.
-    for (const Bytes& run : {Bytes{0xC5, 0x10, 0x20, 0x21}, Bytes{0xD0, 0x10, 0x11, 0x12}, Bytes{0xF0, 0x01, 0x02, 0x03}}) {
+    for (const Bytes& run : {Bytes{0xC5, 0x10, 0x20, 0x21}, Bytes{0xD0, 0x10, 0x11, 0x12}}) {
         MIDIStreamDecoder whole;
         MIDIStreamDecoder statusOnly;
         whole.decode(run);
         statusOnly.decode(Bytes{run.front()});
-        EXPECT_EQ(whole, statusOnly) << "after status " << int{run.front()};
+        EXPECT_EQ(whole, statusOnly) << testing::PrintToString(run);
     }
 }
 
 // Messages split across calls, running status carried over and empty calls included.
 TEST(MIDIStreamDecoder, CuttingTheStreamAnywhereGivesTheSameMessages) {
     std::mt19937 random(7);
-    std::uniform_int_distribution<int> anyByte(0, 255);
     for (int round = 0; round < 200; ++round) {
         Bytes stream(300);
         for (auto& b : stream) {
-            b = static_cast<std::uint8_t>(anyByte(random));
+            b = static_cast<std::uint8_t>(random());
         }
         MIDIStreamDecoder whole;
         const Messages expected = whole.decode(stream);
-
         MIDIStreamDecoder pieces;
         Messages got;
-        std::size_t at = 0;
-        while (at < stream.size()) {
-            const std::size_t length = std::min<std::size_t>(stream.size() - at, random() % 5);
+        for (std::size_t at = 0, length = 0; at < stream.size(); at += length) {
+            length = std::min<std::size_t>(stream.size() - at, random() % 5);
             pieces.decode(std::span(stream).subspan(at, length), got);
-            at += length;
         }
         ASSERT_EQ(got, expected) << "round " << round;
         ASSERT_EQ(pieces, whole);
@@ -98,19 +82,13 @@ TEST(MIDIStreamDecoder, CuttingTheStreamAnywhereGivesTheSameMessages) {
 
 // Each row is one session fed in order; a gesture is the return of the message that ended it.
 TEST(CaptureSession, GestureEndsWhenTheLastHeldKeyIsReleased) {
-    struct Input {
-        MIDIMessage message;
-        std::uint32_t source;
-    };
     struct Row {
         const char* what;
-        std::vector<Input> input;
+        std::vector<std::pair<MIDIMessage, std::uint32_t>> input;
         std::vector<Notes> gestures;
-        Notes held;
-        Notes captured;
+        Notes held, captured;
     };
     const auto allOff = MIDIMessage::allNotesOff(9);
-    const auto reset = MIDIMessage::reset();
     const Row rows[] = {
         {"last release ends it",
          {{on(60, 0), 0}, {on(64, 0), 0}, {off(60, 0), 0}, {on(67, 0), 0}, {off(64, 0), 0}, {off(67, 0), 0}},
@@ -124,7 +102,8 @@ TEST(CaptureSession, GestureEndsWhenTheLastHeldKeyIsReleased) {
         {"a release of a key never pressed is ignored",
          {{off(61, 0), 0}, {on(60, 0), 1}, {off(60, 1), 1}, {off(60, 0), 2}}, {}, {60}, {60}},
         {"all notes off forgets every channel", {{on(72, 0), 1}, {on(48, 3), 2}, {allOff, 5}, {off(48, 3), 2}}, {}, {}, {}},
-        {"reset forgets every channel", {{on(72, 0), 1}, {on(48, 3), 2}, {reset, 5}, {off(48, 3), 2}}, {}, {}, {}},
+        {"reset forgets every channel",
+         {{on(72, 0), 1}, {on(48, 3), 2}, {MIDIMessage::reset(), 5}, {off(48, 3), 2}}, {}, {}, {}},
         {"held notes distinct, captured keeps released ones",
          {{on(64, 0), 1}, {on(64, 3), 1}, {on(60, 0), 2}, {on(67, 0), 1}, {off(67, 0), 1}}, {}, {60, 64}, {60, 64, 67}},
     };
