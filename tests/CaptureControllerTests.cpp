@@ -53,13 +53,10 @@ TEST_F(CaptureControllerTest, LiveStatusFollowsTheKeysAndTheReleaseCopies) {
     EXPECT_EQ(changes, 6) << "a completed gesture notifies once";
     EXPECT_EQ(controller->status(), "Copiado: C");
     EXPECT_EQ(clipboard->text(), "\"C\" C4 E G .");
-    EXPECT_EQ(controller->history().at(0).notes, (Notes{60, 64, 67}));
 
-    // The clipboard and the status get the normalised title; the history keeps the token.
     play({60, 64, 67, 71});
     EXPECT_EQ(clipboard->text(), "\"Cmaj7\" C4 E G B .");
     EXPECT_EQ(controller->status(), "Copiado: Cmaj7");
-    EXPECT_EQ(controller->history().front().text, "\"Cmaj7\" C4 E G B .");
     controller->setIncludeTitle(false);
     EXPECT_EQ(changes, 14) << "the title switch notifies nothing";
     play({57, 60, 64});
@@ -118,7 +115,9 @@ TEST_F(CaptureControllerTest, FailuresLeaveClipboardAndHistoryAlone) {
     EXPECT_EQ(changes, 1);
 }
 
-TEST_F(CaptureControllerTest, PauseDropsMessagesWithoutNotifying) {
+// Pausing, a reset from the keyboard, an all notes off mid-gesture and a disconnection each forget
+// the keys held; while paused nothing is received and nothing notifies.
+TEST_F(CaptureControllerTest, PauseAndCancelsEmptyTheSession) {
     press(60);
     controller->setPaused(true);
     controller->setPaused(true);
@@ -126,27 +125,19 @@ TEST_F(CaptureControllerTest, PauseDropsMessagesWithoutNotifying) {
     controller->receive(MIDIMessage::reset(), 1);
     EXPECT_EQ(changes, 3);
     EXPECT_EQ(controller->status(), "Captura en pausa");
-    EXPECT_FALSE(clipboard->text());
-
     controller->setPaused(false);
     EXPECT_EQ(controller->status(), "Toca una nota o un acorde.");
     release(60); // pressed before the pause: forgotten, ends nothing
     EXPECT_TRUE(controller->history().empty());
-}
 
-TEST_F(CaptureControllerTest, CancelsAndResetsEmptyTheSession) {
-    press(60);
-    controller->receive(MIDIMessage::reset(), 1);
-    EXPECT_EQ(controller->status(), "Captura reiniciada.");
-    // All notes off in the middle of a gesture must not leave the held keys on display; with
-    // nothing underway the last copy stays.
-    press(60);
-    controller->receive(MIDIMessage::allNotesOff(3), 2);
-    EXPECT_EQ(controller->status(), "Captura reiniciada.");
+    for (const auto& cancel : {MIDIMessage::reset(), MIDIMessage::allNotesOff(3)}) {
+        press(60);
+        controller->receive(cancel, 2);
+        EXPECT_EQ(controller->status(), "Captura reiniciada.");
+    }
     play({62});
     controller->receive(MIDIMessage::allNotesOff(0), 1);
-    EXPECT_EQ(controller->status(), "Copiado: D4");
-
+    EXPECT_EQ(controller->status(), "Copiado: D4") << "with nothing underway the last copy stays";
     press(64);
     changes = 0;
     controller->reset("Entrada desconectada; captura reiniciada.");
@@ -154,30 +145,6 @@ TEST_F(CaptureControllerTest, CancelsAndResetsEmptyTheSession) {
     EXPECT_EQ(controller->status(), "Entrada desconectada; captura reiniciada.");
     release(64);
     EXPECT_EQ(controller->history().size(), 1u);
-}
-
-// A key counts as held while it is down on any channel of any source; the line is rebuilt only
-// when a note starts or stops being held, and read only now and then, as a closed menu would.
-TEST_F(CaptureControllerTest, StatusFollowsKeysHeldOnSeveralChannels) {
-    for (std::ptrdiff_t channel = 0; channel < 16; ++channel) {
-        controller->receive(MIDIMessage::noteOn(64, channel), 1);
-        controller->receive(MIDIMessage::noteOn(60, channel), 1);
-    }
-    EXPECT_EQ(controller->status(), "Tocando: C4 · E4");
-    for (std::ptrdiff_t channel = 0; channel < 15; ++channel) {
-        controller->receive(MIDIMessage::noteOff(60, channel), 1);
-    }
-    EXPECT_EQ(controller->status(), "Tocando: C4 · E4") << "C4 is still down on channel 15";
-    controller->receive(MIDIMessage::noteOff(60, 15), 1);
-    controller->receive(MIDIMessage::noteOff(60, 15), 1);
-    EXPECT_EQ(controller->status(), "Tocando: E4");
-    controller->receive(MIDIMessage::noteOn(60, 3), 2);
-    controller->receive(MIDIMessage::noteOn(0, 3), 2);
-    EXPECT_EQ(controller->status(), "Tocando: C-1 · C4 · E4");
-    controller->receive(MIDIMessage::allNotesOff(0), 1);
-    press(62);
-    EXPECT_EQ(controller->status(), "Tocando: D4");
-    EXPECT_EQ(changes, 32 + 15 + 2 + 2 + 1 + 1);
 }
 
 } // namespace

@@ -37,30 +37,23 @@ std::optional<Error> errorOf(Decode decode) {
 
 TEST(ChordPattern, NormalisesIntervalsTheSameFromValuesAndFromJSON) {
     constexpr auto maximum = std::numeric_limits<std::int64_t>::max();
-    constexpr auto minimum = std::numeric_limits<std::int64_t>::min();
-    struct Case {
-        const char* json; // the same intervals as `required` and `optional`
-        Values required, optional;
-        std::vector<int> expectedRequired, expectedOptional;
-    };
-    const Case cases[] = {
+    // The JSON holds the same intervals as the values; then the normalised lists.
+    const std::tuple<const char*, Values, Values, std::vector<int>, std::vector<int>> cases[] = {
         {R"([4, 7, 16, -5, 7], "opcionales": [])", {4, 7, 16, -5, 7}, {}, {0, 4, 7}, {}},
         {R"([], "opcionales": [14, 2, 26])", {}, {14, 2, 26}, {0}, {2}},
         {R"([0, 4, 7], "opcionales": [0, 4])", {0, 4, 7}, {0, 4}, {0, 4, 7}, {0, 4}},
         {R"([12, -12, -1], "opcionales": [-13, 23])", {12, -12, -1}, {-13, 23}, {0, 11}, {11}},
-        {"[9223372036854775807, -9223372036854775808]", {maximum, minimum}, {}, {0, 4, 7}, {}},
+        {"[9223372036854775807, -9223372036854775808]", {maximum, -maximum - 1}, {}, {0, 4, 7}, {}},
         {R"([7.0, 4e0, -0.0], "opcionales": [1.1e1])", {7, 4, 0}, {11}, {0, 4, 7}, {11}}, // whole reals are integers
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.json);
-        const ChordPattern fromValues("x", c.required, c.optional, false);
-        EXPECT_EQ(fromValues.required(), c.expectedRequired);
-        EXPECT_EQ(fromValues.optional(), c.expectedOptional);
-        EXPECT_EQ(ChordPattern::fromJSON(std::string(R"({"nombre": "x", "obligatorias": )") + c.json + "}"), fromValues);
+    for (const auto& [json, required, optional, expectedRequired, expectedOptional] : cases) {
+        SCOPED_TRACE(json);
+        const ChordPattern fromValues("x", required, optional, false);
+        EXPECT_EQ(fromValues.required(), expectedRequired);
+        EXPECT_EQ(fromValues.optional(), expectedOptional);
+        EXPECT_EQ(ChordPattern::fromJSON(std::string(R"({"nombre": "x", "obligatorias": )") + json + "}"), fromValues);
     }
     // Every test dictionary here is written with toJSON; a name that is not UTF-8 must not stop it.
-    EXPECT_EQ(ChordPattern("", {7, 4}, {}, false).toJSON(),
-              R"({"nombre":"","obligatorias":[0,4,7],"opcionales":[],"is_custom":false})");
     EXPECT_NO_THROW(ChordPattern("\xff", {}, {}, false).toJSON());
     const auto alone = errorOf([] { ChordPattern::fromJSON(R"({"is_custom": 1})"); });
     ASSERT_TRUE(alone);
@@ -79,20 +72,15 @@ TEST(ChordRecognizer, MalformedDocumentsSayWhatAndWhere) {
     const std::tuple<std::string, long, std::string_view> cases[] = {
         {"", 101, "no es JSON válido (línea 1, columna 1)."},
         {"{\n  \"chords\": [\n    {\"nombre\": \"\u00f1\" x", 101, "no es JSON válido (línea 3, columna 20)."},
-        {"{\"chords\": [{}]}\n1e400", 101, "no es JSON válido (línea 2, columna 5)."},
-        {"chords", 101, ""}, {R"({"chords": [{}]} x)", 101, ""}, {entry(R"({"nombre": "m7")"), 101, ""},
-        {"// acordes\n{\"chords\": [{}]}", 101, ""},           // comments are not JSON
-        {"{\"chords\": [{\"nombre\": \"\xC3\"}]}", 101, ""},   // a name that is not UTF-8
-        {"{}", 403, "no tiene la lista chords."}, {R"({"Chords": [{}]})", 403, ""},
-        {"[]", 304, "no es un objeto JSON con la lista chords."}, {"null", 304, ""},
+        {entry(R"({"nombre": "m7")"), 101, ""}, {"{\"chords\": [{\"nombre\": \"\xC3\"}]}", 101, ""}, // not UTF-8
+        {R"({"Chords": [{}]})", 403, "no tiene la lista chords."},
+        {"[]", 304, "no es un objeto JSON con la lista chords."},
         {R"({"chords": 3})", 302, "tiene un valor de tipo incorrecto en chords."},
         {R"({"chords": {"nombre": ""}})", 302, ""}, {entry("3"), 302, "tiene un valor de tipo incorrecto en chords[1]."},
         {entry(R"({"obligatorias": [0, 4, "7"]})"), 302, "tiene un valor de tipo incorrecto en chords[1].obligatorias[2]."},
         {entry(R"({"nombre": ["m"]})"), 302, "tiene un valor de tipo incorrecto en chords[1].nombre."},
         {entry(R"({"is_custom": "true"})"), 302, "tiene un valor de tipo incorrecto en chords[1].is_custom."},
         {entry(R"({"opcionales": 4})"), 302, "tiene un valor de tipo incorrecto en chords[1].opcionales."},
-        {entry(R"({"opcionales": [true]})"), 302, ""}, {entry(R"({"opcionales": [null]})"), 302, ""},
-        {entry(R"({"opcionales": [[4]]})"), 302, ""},
         {entry(R"({"opcionales": [0.5]})"), 302, "tiene un número que no es entero en chords[1].opcionales[0]."},
         {entry(R"({"opcionales": [1e30]})"), 406, "tiene un número demasiado grande en chords[1].opcionales[0]."},
         {entry(R"({"obligatorias": [18446744073709551615]})"), 406, ""},
@@ -114,9 +102,8 @@ TEST(ChordRecognizer, MalformedDocumentsSayWhatAndWhere) {
         {R"({"chords": [], "version": 2})", 1, "está vacío."},
         {huge + "0]}", 3, "tiene demasiados valores (más de 1000000)."},
         {entry(R"({"nombre": "m\u0000"})"), 2, "tiene caracteres de control en chords[1].nombre."},
-        {entry(R"({"nombre": "\u001b[31mm"})"), 2, ""}, {entry("{\"nombre\": \"m\x7f\"}"), 2, ""},
-        {entry(R"({"nombre": "m\u0085"})"), 2, ""}, {entry(R"({"nombre": "\u202em7"})"), 2, ""},
-        {entry(R"({"nombre": "m\u2066"})"), 2, ""},
+        {entry("{\"nombre\": \"m\x7f\"}"), 2, ""}, {entry(R"({"nombre": "m\u0085"})"), 2, ""},
+        {entry(R"({"nombre": "\u202em7"})"), 2, ""}, {entry(R"({"nombre": "m\u2066"})"), 2, ""},
     };
     for (const auto& [json, code, what] : cases) {
         SCOPED_TRACE(json.substr(0, 200));
@@ -141,19 +128,9 @@ TEST(ChordRecognizer, KeepsEveryEntryInFileOrder) {
     const std::vector<ChordPattern> expected{ChordPattern("m", {3, 7}, {}, false), ChordPattern("", {}, {}, false),
                                              ChordPattern("m", {3, 7}, {}, false),
                                              ChordPattern("nunca", {1, 2, 3}, {1}, true)};
-    const auto bytes = std::vector<std::uint8_t>(json.begin(), json.end());
-    for (const auto& recognizer : {load(json), ChordRecognizer::create(std::span(bytes)),
-                                   ChordRecognizer::create(std::as_bytes(std::span(json)))}) {
+    for (const auto& recognizer : {load(json), ChordRecognizer::create(std::as_bytes(std::span(json)))}) {
         EXPECT_EQ(recognizer->patternCount(), 4u);
         EXPECT_EQ(recognizer->chordPatterns(), expected);
-    }
-}
-
-TEST(ChordRecognizer, PitchClassIsFloorModuloTwelve) {
-    for (const auto& [note, pitchClass] : {std::pair<std::ptrdiff_t, int>{14, 2}, {-1, 11}, {-12, 0}, {-13, 11},
-                                           {std::numeric_limits<std::ptrdiff_t>::min(), 4},
-                                           {std::numeric_limits<std::ptrdiff_t>::max(), 7}}) {
-        EXPECT_EQ(ChordRecognizer::pitchClass(note), pitchClass) << note;
     }
 }
 
@@ -180,52 +157,42 @@ TEST(ChordAnalysis, SharedNotesGiveAlternativesInversionsASlashBassAndNoFitNothi
 // principal place and its names lead the alternatives. Each row is checked again in a dictionary
 // so wide that every entry is tested at every call, with entries that never fit these notes.
 TEST(ChordAnalysis, FitsRankByTheSixKeysAndNamesMergeByCanonicalComposition) {
-    struct Case {
-        const char* what;
-        std::vector<ChordPattern> patterns;
-        Notes notes;
-        std::string principal;
-        std::vector<std::string> alternatives;
-    };
     const auto p = [](const char* name, Values required, Values optional = {}, bool custom = false) {
         return ChordPattern(name, std::move(required), std::move(optional), custom);
     };
+    const Values t{0, 4, 7};
     const Notes c{48, 52, 55};
-    const Case cases[] = {
-        {"custom first", {p("a", {0, 4, 7}), p("b", {0, 4, 7}, {}, true)}, c, "Cb", {"Ca"}},
-        {"more required intervals", {p("a", {0, 7}, {4}), p("b", {0, 4, 7})}, c, "Cb", {"Ca"}},
-        {"more optional intervals played", {p("a", {0, 4, 7}), p("b", {0, 4, 7}, {4})}, c, "Cb", {"Ca"}},
-        {"smaller name; at most four alternatives", {p("e", {0, 4, 7}), p("d", {0, 4, 7}), p("c", {0, 4, 7}),
-         p("b", {0, 4, 7}), p("a", {0, 4, 7}), p("f", {0, 4, 7})}, c, "Ca", {"Cb", "Cc", "Cd", "Ce"}},
+    const std::tuple<const char*, std::vector<ChordPattern>, Notes, std::string, std::vector<std::string>> cases[] = {
+        {"custom first", {p("a", t), p("b", t, {}, true)}, c, "Cb", {"Ca"}},
+        {"more required intervals", {p("a", {0, 7}, {4}), p("b", t)}, c, "Cb", {"Ca"}},
+        {"more optional intervals played", {p("a", t), p("b", t, {4})}, c, "Cb", {"Ca"}},
+        {"smaller name; four alternatives", {p("e", t), p("d", t), p("c", t), p("b", t), p("a", t), p("f", t)}, c, "Ca",
+         {"Cb", "Cc", "Cd", "Ce"}},
         {"root position is principal over custom, and leads the alternatives",
          {p("6", {0, 4, 7, 9}, {}, true), p("x", {0, 3, 7, 10}), p("m7", {0, 3, 7, 10})}, {57, 60, 64, 67}, "Am7",
          {"Ax", "C6"}},
-        {"names compared in composed form: é sorts after f", {p("e\u0301", {0, 4, 7}), p("f", {0, 4, 7})}, c, "Cf",
-         {"Ce\u0301"}},
-        {"equivalent names fall to discovery order and count as one name",
-         {p("\u00e9", {0, 4, 7}), p("e\u0301", {0, 4, 7})}, c, "C\u00e9", {}},
+        {"names compared in composed form: é sorts after f", {p("e\u0301", t), p("f", t)}, c, "Cf", {"Ce\u0301"}},
+        {"equivalent names fall to discovery order, count as one", {p("\u00e9", t), p("e\u0301", t)}, c, "C\u00e9", {}},
         {"equivalent names at two roots", {p("\u1e0b\u0323", {0, 6}), p("d\u0323\u0307", {0, 6})}, {66, 72},
          "F#\u1e0b\u0323", {"C\u1e0b\u0323"}},
         {"names equal once their marks are put in canonical order",
-         {p("\u0301\u0327", {0, 4, 7}), p("\u0327\u0301", {0, 4, 7}), p("\u0327", {0, 4, 7})}, c, "C\u0327",
-         {"C\u0301\u0327"}},
-        {"one name for two entries that spell it alike", {p("7", {0, 4, 10}, {7}), p("7", {0, 4, 7, 10}), p("", {0, 4, 7})},
+         {p("\u0301\u0327", t), p("\u0327\u0301", t), p("\u0327", t)}, c, "C\u0327", {"C\u0301\u0327"}},
+        {"one name for two entries that spell it alike", {p("7", {0, 4, 10}, {7}), p("7", {0, 4, 7, 10}), p("", t)},
          {48, 52, 55, 58}, "C7", {}},
         {"a root name and a suffix can spell another root's name", {p("#", {0, 1}), p("", {0, 11})}, {48, 61}, "C#", {}},
         {"a name written with a bass spells a name given one", {p("7", {0, 4, 10}, {7}), p("7/E", {0, 4, 10}, {9})},
          {52, 60, 70}, "C7/E", {}},
     };
-    // Each fits only three notes a semitone apart, and allows so much that a table of fits would
-    // be huge.
+    // Fits only three notes a semitone apart, and allows too much for a table of fits.
     const std::vector<ChordPattern> wide(2100, p("w", {0, 1, 2}, {3, 4, 5, 6, 7, 8, 9, 10, 11}));
-    for (const Case& row : cases) {
-        SCOPED_TRACE(row.what);
-        auto widened = row.patterns;
+    for (const auto& [what, patterns, notes, principal, alternatives] : cases) {
+        SCOPED_TRACE(what);
+        auto widened = patterns;
         widened.insert(widened.end(), wide.begin(), wide.end());
-        for (const auto& patterns : {row.patterns, widened}) {
-            const ChordAnalysis analysis = load(dictionaryOf(patterns))->analyze(row.notes);
-            EXPECT_EQ(analysis.principal, row.principal);
-            EXPECT_EQ(analysis.alternatives, row.alternatives);
+        for (const auto& dictionary : {patterns, widened}) {
+            const ChordAnalysis analysis = load(dictionaryOf(dictionary))->analyze(notes);
+            EXPECT_EQ(analysis.principal, principal);
+            EXPECT_EQ(analysis.alternatives, alternatives);
         }
     }
 }

@@ -20,20 +20,20 @@ TEST(MIDIStreamDecoder, DecodesEachKindOfInput) {
          {0x90, 0x3C, 0x64, 0x40, 0x00, 0xF8, 0xB0, 0x7B, 0x00, 0xFF},
          {on(60, 0), off(64, 0), MIDIMessage::allNotesOff(0), MIDIMessage::reset()}},
         {"channels count from 0; note off", {0x9F, 0x30, 0x7F, 0x80, 0x3C, 0x40}, {on(48, 15), off(60, 0)}},
-        {"real time inside a message", {0x90, 0x3C, 0xF8, 0xF9, 0xFA, 0xFB, 0xFC, 0xFD, 0xFE, 0x64}, {on(60, 0)}},
+        {"real time inside a message, then running status",
+         {0x90, 0x3C, 0xF8, 0xF9, 0xFA, 0xFB, 0xFC, 0xFD, 0xFE, 0x64, 0x3E, 0x40}, {on(60, 0), on(62, 0)}},
         {"status abandons a half message", {0x90, 0x3C, 0x80, 0x3E, 0x00}, {off(62, 0)}},
-        {"sysex payload skipped, no status after F7", {0xF0, 0x43, 0x10, 0xF7, 0x3C, 0x64}, {}},
+        {"sysex payload skipped, real time inside, no status after F7", {0xF0, 0x43, 0xF8, 0x10, 0xF7, 0x3C, 0x64}, {}},
         {"system common cancels running status", {0x90, 0x3C, 0x64, 0xF6, 0x3E, 0x64}, {on(60, 0)}},
         {"song position data ignored", {0xF2, 0x3C, 0x64, 0x90, 0x3C, 0x64}, {on(60, 0)}},
         {"channel status ends sysex without F7", {0xF0, 0x01, 0x02, 0x90, 0x3C, 0x64}, {on(60, 0)}},
-        {"real time inside sysex", {0xF0, 0x01, 0xF8, 0x02, 0xF7, 0x90, 0x3C, 0x64}, {on(60, 0)}},
-        {"all sound off", {0xB1, 0x78, 0x7F}, {MIDIMessage::allNotesOff(1)}},
-        {"sustain, reset all controllers, mode messages", {0xB0, 0x40, 0x7F, 0x79, 0x00, 0x7C, 0x00, 0x7F, 0x00}, {}},
+        {"all sound off; sustain, reset all controllers, mode messages",
+         {0xB1, 0x78, 0x7F, 0xB0, 0x40, 0x7F, 0x79, 0x00, 0x7C, 0x00, 0x7F, 0x00}, {MIDIMessage::allNotesOff(1)}},
         {"program change has one data byte", {0xC0, 0x05, 0x06, 0x90, 0x3C, 0x64}, {on(60, 0)}},
         {"channel pressure then notes by running status", {0xD3, 0x10, 0x11, 0x93, 0x3C, 0x64}, {on(60, 3)}},
         {"pitch bend and poly pressure dropped", {0xE0, 0x00, 0x40, 0xA0, 0x3C, 0x10}, {}},
-        {"stray data without status", {0x3C, 0x64}, {}},
-        {"reset cancels a half message and running status", {0x90, 0x3C, 0xFF, 0x64}, {MIDIMessage::reset()}},
+        {"stray data; reset cancels a half message and running status", {0x3C, 0x64, 0x90, 0x3C, 0xFF, 0x64},
+         {MIDIMessage::reset()}},
         {"undefined status bytes absorbed", {0xF4, 0x3C, 0xF5, 0x64, 0xF9, 0xFD}, {}},
     };
     for (const auto& [what, bytes, expected] : cases) {
@@ -42,20 +42,18 @@ TEST(MIDIStreamDecoder, DecodesEachKindOfInput) {
     }
 }
 
-// Data that reports nothing is dropped, never half-assembled into a message.
+// Reset and system bytes leave a fresh decoder; data that reports nothing is dropped, never
+// half-assembled into a message.
 TEST(MIDIStreamDecoder, ResetAndSystemBytesLeaveAFreshDecoder) {
-    for (const Bytes& run : {Bytes{0xF0, 0x01, 0x92, 0x3C, 0xFF}, Bytes{0xF0, 0x01, 0x92, 0x3C, 0xF1},
-                             Bytes{0x92, 0x3C, 0xF6}, Bytes{0x92, 0x3C, 0xF7}, Bytes{0xF0, 0x01, 0x02, 0x03, 0xF7}}) {
-        MIDIStreamDecoder d;
-        d.decode(run);
-        EXPECT_EQ(d, MIDIStreamDecoder{}) << testing::PrintToString(run);
-    }
-    for (const Bytes& run : {Bytes{0xC5, 0x10, 0x20, 0x21}, Bytes{0xD0, 0x10, 0x11, 0x12}}) {
+    for (const auto& [run, same] : {std::pair{Bytes{0xF0, 0x01, 0x92, 0x3C, 0xFF}, Bytes{}}, {Bytes{0x92, 0x3C, 0xF1}, {}},
+                                    {Bytes{0x92, 0x3C, 0xF6}, {}}, {Bytes{0x92, 0x3C, 0xF7}, {}},
+                                    {Bytes{0xC5, 0x10, 0x20, 0x21}, {0xC5}}, {Bytes{0xD0, 0x10, 0x11, 0x12}, {0xD0}},
+                                    {Bytes{0xF0, 0x01, 0x02, 0x03}, {0xF0}}}) {
         MIDIStreamDecoder whole;
-        MIDIStreamDecoder statusOnly;
+        MIDIStreamDecoder shorter;
         whole.decode(run);
-        statusOnly.decode(Bytes{run.front()});
-        EXPECT_EQ(whole, statusOnly) << testing::PrintToString(run);
+        shorter.decode(same);
+        EXPECT_EQ(whole, shorter) << testing::PrintToString(run);
     }
 }
 
@@ -119,11 +117,6 @@ TEST(CaptureSession, GestureEndsWhenTheLastHeldKeyIsReleased) {
         EXPECT_EQ(gestures, row.gestures);
         EXPECT_EQ(session.heldNotes(), row.held);
         EXPECT_EQ(session.capturedNotes(), row.captured);
-        if (row.held.empty()) {
-            EXPECT_EQ(session, CaptureSession{}) << "nothing of the gesture is left";
-        }
-        session.reset();
-        EXPECT_EQ(session, CaptureSession{});
     }
 }
 

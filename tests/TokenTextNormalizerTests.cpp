@@ -12,8 +12,6 @@ namespace {
 namespace normalizer = TokenTextNormalizer;
 using Rows = std::vector<std::pair<std::string, std::string>>;
 
-const std::string replacement = "\uFFFD";
-
 // Titles: chord symbols written out, quotation marks made apostrophes, invisible characters
 // dropped and whitespace made spaces, then trimmed.
 TEST(TokenTextNormalizer, TitleSpellsChordsOutWithoutQuotesOrInvisibles) {
@@ -24,13 +22,11 @@ TEST(TokenTextNormalizer, TitleSpellsChordsOutWithoutQuotesOrInvisibles) {
         {"C7−9 C7–9—11 Cm/E♭", "C7-9 C7-9-11 Cm/Eb"}, {"CΔø°", "Cmaj7m7(b5)dim"},
         // Typographic quotes become U+0022 first, then apostrophes.
         {"“Cmaj7” C\"E ‘C’ \"\"", "'Cmaj7' C'E 'C' ''"},
-        {"C\u200B\u200C\u200D\u2060\uFEFF\uFE0E\uFE0FE", "CE"},
-        {"do\t\nre", "do  re"}, // runs are not collapsed
-        {"\u00A0do\u2028re\u0085mi\u3000fa\u2029", "do re mi fa"},
+        {"C\u200B\u200C\u200D\u2060\uFEFF\uFE0E\uFE0FE", "CE"}, {"do\t\nre", "do  re"}, // runs are not collapsed
+        {"\u00A0do\u2028re\u0085mi\u3000fa\u2029", "do re mi fa"}, {"", ""}, {" \t\u200B\n", ""},
         {"\u1680\u2000\u200A\u202F\u205F\r\v\f C\u200B ", "C"}, // the removal comes before trimming
         {"\u180EC", "\u180EC"}, // Mongolian vowel separator: format, not space, since Unicode 6.3
         {"\x1C\x1F\b\x0E\u0084C", "\x1C\x1F\b\x0E\u0084C"}, // neither separators nor other controls are in the class
-        {"", ""}, {" \t\u200B\n", ""},
         // Composed first, after the invisible characters are gone; the glyphs are replaced after.
         {"Ce\u0301 e\u200D\u0301", "C\u00E9 \u00E9"},
         {"\u00D8\u0301 B\u00F8\u0301", "\u01FE B\u01FF"}, // Ø with acute is no longer the Ø of the table
@@ -50,9 +46,8 @@ TEST(TokenTextNormalizer, TokenTreatsOnlyAnOpeningQuotedTitle) {
         {" \"CΔ\" C4 . ", " \"CΔ\" C4 . "},                    // no opening quote: canonical only, untrimmed
         {"\"", "\""}, {"\"CΔ C4 .", "\"CΔ C4 ."}, {"\"\" C4 E .", "\"\" C4 E ."}, {"", ""},
         {"\"CΔ\" C4 \"DΔ\" .", "\"Cmaj7\" C4 \"DΔ\" ."}, // a second quoted part is not treated
-        {"\"C\tΔ\"\tC4\n.", "\"C maj7\" C4 ."},
+        {"\"C\tΔ\"\tC4\n.", "\"C maj7\" C4 ."}, {"“C\u2019s”", "\"C's\""},
         {"\"\u200DCΔ\" C4\u200B .", "\"Cmaj7\" C4 ."}, // the joiner is gone before characters are told apart
-        {"“C\u2019s”", "\"C's\""},
         // A quotation mark with a mark of its own is part of a larger character, not a lone one:
         // a combining acute or a spacing mark on the opening quote, no title; on the first closing
         // quote, the title closes at the next lone one. U+0600 is a prepended concatenation mark:
@@ -69,7 +64,7 @@ TEST(TokenTextNormalizer, TokenTreatsOnlyAnOpeningQuotedTitle) {
 
 // Each maximal ill-formed subpart becomes one U+FFFD.
 TEST(TokenTextNormalizer, IllFormedUTF8BecomesReplacementCharacters) {
-    const std::string r = replacement;
+    const std::string r = "\uFFFD";
     const Rows rows{
         {"C\xFF", "C" + r}, {"\xFF\xFE", r + r}, {"C\xC3", "C" + r}, {"\xE2\x88" "C", r + "C"},
         {"\xC0\xAF", r + r}, {"\xED\xA0\x80", r + r + r}, {"\xF4\x90\x80\x80", r + r + r + r},
@@ -90,14 +85,7 @@ TEST(TokenTextNormalizer, NoWhitespaceOutsideTheBasicPlane) {
     }
 }
 
-TEST(TokenTextNormalizer, LongTextsGrowAndLimitIsEnforced) {
-    std::string deltas;
-    std::string expected;
-    for (int i = 0; i < 100000; ++i) {
-        deltas += "Δ13ø";
-        expected += "maj13m7(b5)";
-    }
-    EXPECT_EQ(normalizer::token("\"" + deltas + "\" C4 ."), "\"" + expected + "\" C4 .");
+TEST(TokenTextNormalizer, TextsOverTheLimitAreRefused) {
     const std::string tooLong(normalizer::maximumInputBytes + 1, 'C');
     EXPECT_THROW(normalizer::title(tooLong), std::length_error);
     EXPECT_THROW(normalizer::token(tooLong), std::length_error);
@@ -108,16 +96,15 @@ TEST(TokenTextNormalizer, CallableFromManyThreadsAtOnce) {
     const Rows rows{{"“CΔ” C4 E G .", "\"Cmaj7\" C4 E G ."}, {"\"Bø\" B3 D4 F A .", "\"Bm7(b5)\" B3 D4 F A ."},
                     {"\"C°7\" C4 .", "\"Cdim7\" C4 ."}, {"\"\" C4 .", "\"\" C4 ."}};
     std::vector<int> failures(rows.size());
-    {
-        std::vector<std::jthread> threads;
-        for (std::size_t t = 0; t < rows.size(); ++t) {
-            threads.emplace_back([&, t] {
-                for (int i = 0; i < 2000; ++i) {
-                    failures[t] += normalizer::token(rows[t].first) != rows[t].second;
-                }
-            });
-        }
+    std::vector<std::jthread> threads;
+    for (std::size_t t = 0; t < rows.size(); ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < 2000; ++i) {
+                failures[t] += normalizer::token(rows[t].first) != rows[t].second;
+            }
+        });
     }
+    threads.clear();
     EXPECT_EQ(failures, std::vector<int>(rows.size(), 0));
 }
 

@@ -1,7 +1,6 @@
 #pragma once
 
-// The dictionary the application ships, read once from the source tree, for the tests, the
-// benchmarks and the fuzz targets alike. QUENLITOR_SHIPPED_DICTIONARY is its path.
+// The shipped dictionary, read once from QUENLITOR_SHIPPED_DICTIONARY, for tests, benchmarks and fuzzers.
 #include "ChordRecognizer.hpp"
 
 #include <filesystem>
