@@ -40,6 +40,15 @@ TEST(ShippedDictionary, HasTheAdvertisedSizeWithoutRepeatedEntries) {
         EXPECT_EQ(std::adjacent_find(full.begin(), full.end()), full.end()) << "an interval both required and optional";
         EXPECT_TRUE(names.insert(pattern.name()).second && requiredSets.insert(pattern.required()).second &&
                     fullSets.insert(full).second) << "repeated name or interval set";
+        // Chart symbols for the major-seventh, half-diminished and diminished families, plain ASCII
+        // elsewhere: a stray character (a non-breaking space) would reach every token of that chord.
+        std::string rest = pattern.name();
+        for (const std::string symbol : {"Δ", "ø", "°"}) {
+            for (auto at = rest.find(symbol); at != std::string::npos; at = rest.find(symbol)) {
+                rest.erase(at, symbol.size());
+            }
+        }
+        EXPECT_TRUE(std::ranges::all_of(rest, [](char c) { return c > ' ' && c < 0x7F; })) << "a character beyond ASCII";
         // Each entry names its own root-position voicing, bare or with every optional interval.
         for (int root = 0; root < 12; ++root) {
             for (const auto& intervals : {pattern.required(), full}) {
