@@ -50,7 +50,7 @@ protected:
     std::shared_ptr<AppDelegate> app;
 
     void SetUp() override { bundle->addResource("diccionario_acordes", "json", dictionary); }
-    // Opens the menu too: the tests read it as the user sees it (MenuIsRedrawnOnly... the closed one).
+    // Opens the menu too, as the user reads it; the test of the closed menu closes it again.
     void launch(std::vector<MemoryMIDIPlatform::Source> sources = {keyboard}) {
         midi->setSources(std::move(sources));
         application = std::make_shared<MemoryApplication>();
